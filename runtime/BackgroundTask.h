@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+// The cooperative yield point of long computations on the GUI thread. A pass
+// costs a counter; every few thousand passes the clock is read, and once
+// about 30 ms have gone by since the last time, pending paint and timer
+// events run. User input never runs here, so no drop or click can arrive in
+// the middle of a computation.
+namespace background_task {
+extern std::uint64_t passes;
+extern std::uint64_t nextClockCheck;
+void checkClock();
+}
+
+inline void RuntimeBackgroundTask()
+{
+    if (++background_task::passes >= background_task::nextClockCheck)
+        background_task::checkClock();
+}
+
+// How often the yield point has been passed since the process began.
+std::uint64_t RuntimeBackgroundTaskPasses();

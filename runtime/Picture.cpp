@@ -1,0 +1,118 @@
+#include "runtime/Picture.h"
+
+#include "runtime/Exceptions.h"
+#include "runtime/Graphics.h"
+#include "runtime/RGBSurface.h"
+
+#include <QImage>
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Large pictures get their own mapping with huge pages where the system
+// offers them: fresh mappings are zero, and huge pages cut the cost of first
+// touching a big picture several hundredfold. Small ones come from the heap.
+constexpr std::size_t mappedFrom = std::size_t { 2 } << 20;
+
+struct PixelBuffer {
+    std::uint32_t* pixels;
+    std::size_t bytes;
+};
+
+std::uint32_t* allocatePixels(std::size_t count)
+{
+    std::size_t const bytes = count * sizeof(std::uint32_t);
+    if (bytes < mappedFrom)
+        return static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t)));
+    void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    madvise(mapped, bytes, MADV_HUGEPAGE);
+    return static_cast<std::uint32_t*>(mapped);
+}
+
+void freePixels(void* info)
+{
+    auto* buffer = static_cast<PixelBuffer*>(info);
+    std::size_t const bytes = buffer->bytes;
+    if (bytes < mappedFrom)
+        std::free(buffer->pixels);
+    else
+        munmap(buffer->pixels, bytes);
+    delete buffer;
+}
+
+}
+
+Picture::Picture() = default;
+Picture::~Picture() = default;
+
+ClassRecord Picture::buildRecord()
+{
+    return ClassRecordBuilder<Picture>("Picture").finaliser(&Picture::Exit_).build();
+}
+
+void Picture::Constructor(std::int32_t width, std::int32_t height)
+{
+    if (width < 1 || width > MaximumSide || height < 1 || height > MaximumSide)
+        Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+
+    // Fresh zeroed memory is transparent black already, and for large
+    // pictures the system hands it out without touching it.
+    std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::uint32_t* pixels = allocatePixels(count);
+    if (!pixels)
+        Raise<OutOfMemoryException>("There is not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    // The image frees the buffer when it goes; it never copies it, since
+    // nothing shares it.
+    m_image = std::make_unique<QImage>(reinterpret_cast<uchar*>(pixels), width, height,
+        static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32, freePixels, new PixelBuffer { pixels, count * sizeof(std::uint32_t) });
+    m_pixels = pixels;
+    m_width = width;
+    m_height = height;
+    m_knownClear = true;
+}
+
+Ref<Picture> Picture::create(std::int32_t width, std::int32_t height)
+{
+    Ref<Picture> picture = RuntimeNewObject<Picture>();
+    picture->Constructor(width, height);
+    return picture;
+}
+
+Ref<Graphics> Picture::Graphics()
+{
+    if (!m_graphics)
+        m_graphics = Graphics::forPicture(*this);
+    return m_graphics;
+}
+
+Ref<RGBSurface> Picture::RGBSurface()
+{
+    return RGBSurface::of(Ref<Picture>(this));
+}
+
+QImage& Picture::image()
+{
+    m_knownClear = false; // whoever asks for the image to write may draw on it
+    if (!m_image)
+        m_image = std::make_unique<QImage>();
+    return *m_image;
+}
+
+QImage const& Picture::image() const
+{
+    static QImage const none;
+    return m_image ? *m_image : none;
+}
+
+void Picture::Exit_()
+{
+    if (m_graphics) {
+        m_graphics->detach();
+        m_graphics = nullptr;
+    }
+}

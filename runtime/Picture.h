@@ -1,0 +1,67 @@
+#pragma once
+
+#include "runtime/ClassRecord.h"
+#include "runtime/Color.h"
+
+#include <cstdint>
+#include <memory>
+
+class Graphics;
+class RGBSurface;
+class QImage;
+
+// A raster picture with an alpha channel, stored as straight (not
+// premultiplied) ARGB words so that every colour survives a save exactly.
+class Picture : public RuntimeClass<Picture> {
+public:
+    Picture();
+    ~Picture() override;
+    static ClassRecord buildRecord();
+
+    static constexpr std::int32_t MaximumSide = 32767;
+
+    // Makes the picture blank (fully transparent black) at the given size.
+    // Raises OutOfBoundsException for a side outside 1..32767 and
+    // OutOfMemoryException when the pixels cannot be had.
+    void Constructor(std::int32_t width, std::int32_t height);
+
+    std::int32_t Width() const { return m_width; }
+    std::int32_t Height() const { return m_height; }
+
+    // The picture's one drawing context: state set through one fetch holds
+    // for the next.
+    Ref<::Graphics> Graphics();
+
+    // A live per-pixel view: drawing made later shows through it.
+    Ref<::RGBSurface> RGBSurface();
+
+    // A picture of the given size in one call, for the framework's own use.
+    static Ref<Picture> create(std::int32_t width, std::int32_t height);
+
+    // Framework access to the pixels. The image is never shared with a copy,
+    // so the row pointers stay valid while the picture lives. The writable
+    // forms count as a write.
+    QImage& image();
+    QImage const& image() const;
+    std::uint32_t* row(std::int32_t y)
+    {
+        m_knownClear = false;
+        return m_pixels + static_cast<std::ptrdiff_t>(y) * m_width;
+    }
+    std::uint32_t const* row(std::int32_t y) const { return m_pixels + static_cast<std::ptrdiff_t>(y) * m_width; }
+    bool hasPixels() const { return m_pixels != nullptr; }
+
+    // True while every pixel is still the transparent black of a new
+    // picture: nothing has been handed a row to write to since.
+    bool knownClear() const { return m_knownClear; }
+
+private:
+    void Exit_();
+
+    std::unique_ptr<QImage> m_image;
+    std::uint32_t* m_pixels = nullptr;
+    std::int32_t m_width = 0;
+    std::int32_t m_height = 0;
+    bool m_knownClear = false;
+    Ref<::Graphics> m_graphics;
+};

@@ -1,0 +1,28 @@
+#include "runtime/RGBSurface.h"
+
+#include "runtime/Exceptions.h"
+
+ClassRecord RGBSurface::buildRecord()
+{
+    return ClassRecordBuilder<RGBSurface>("RGBSurface").build();
+}
+
+Ref<RGBSurface> RGBSurface::of(Ref<::Picture> picture)
+{
+    Ref<RGBSurface> surface = RuntimeNewObject<RGBSurface>();
+    surface->m_picture = std::move(picture);
+    return surface;
+}
+
+std::uint32_t* RGBSurface::at(std::int32_t x, std::int32_t y) const
+{
+    ::Picture& picture = m_picture.checked();
+    if (x < 0 || y < 0 || x >= picture.Width() || y >= picture.Height())
+        Raise<OutOfBoundsException>("The pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") lies outside the picture");
+    return picture.row(y) + x;
+}
+
+std::uint32_t* RGBSurface::scanline(std::int32_t y)
+{
+    return at(0, y);
+}
