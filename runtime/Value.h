@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <variant>
 
-// A value passed through the runtime's introspection: to a method called by
-// name, or out of and into a property.
-using Value = std::variant<std::monostate, bool, std::int32_t, double, String, Ref<Object>>;
+// A value passed through the runtime's introspection and its delegates: to a
+// method called by name, out of and into a property, to an event handler.
+// A plain pointer stands for the framework's untyped "Ptr" arguments.
+using Value = std::variant<std::monostate, bool, std::int32_t, double, String, Ref<Object>, void*>;

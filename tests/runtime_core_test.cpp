@@ -1,3 +1,4 @@
+#include "runtime/Delegate.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
 #include "runtime/Numbers.h"
@@ -135,6 +136,32 @@ TEST(ObjectModel, AssignmentReleasesTheOldValueAfterStoringTheNew)
     EXPECT_EQ(first->referenceCount(), 1);
     probe->picture.clear();
     EXPECT_TRUE(probe->picture.isNil());
+}
+
+std::int32_t twice(std::int32_t n) { return 2 * n; }
+
+TEST(Delegates, FunctionDelegateCarriesItsPlainEntry)
+{
+    Ref<Delegate> delegate = RuntimeCreateDelegate(&twice, "( Int32 ) as Int32");
+    EXPECT_EQ(reinterpret_cast<std::int32_t (*)(std::int32_t)>(delegate->FunctionEntry()), &twice);
+    EXPECT_EQ(std::get<std::int32_t>((*delegate)(std::int32_t { 21 })), 42);
+    EXPECT_EQ(delegate->Signature(), "( Int32 ) as Int32");
+    EXPECT_TRUE(raises<RuntimeException>([&] { (*delegate)(); }, "wrong number of arguments for 1 parameters"));
+}
+
+TEST(Delegates, WeakReceiverRaisesOnceTheReceiverIsGone)
+{
+    Ref<Probe> probe = RuntimeNewObject<Probe>();
+    Ref<Delegate> weak = RuntimeCreateDelegate(&Probe::Add, probe, "( Int32 )", Delegate::WeakReceiver);
+    Ref<Delegate> strong = RuntimeCreateDelegate(&Probe::Add, probe, "( Int32 )", 0);
+    EXPECT_EQ(std::get<std::int32_t>((*weak)(std::int32_t { 3 })), 3);
+    EXPECT_EQ(std::get<std::int32_t>((*strong)(std::int32_t { 4 })), 7);
+    WeakRef<Probe> watch(probe);
+    probe = nullptr;
+    EXPECT_FALSE(watch.lock().isNil()); // the strong delegate still holds it
+    strong = nullptr;
+    EXPECT_TRUE(watch.lock().isNil());
+    EXPECT_TRUE(raises<NilObjectException>([&] { (*weak)(std::int32_t { 1 }); }, ""));
 }
 
 TEST(Numbers, DoubleToInt32TruncatesSaturatesAndMapsNaNToZero)
