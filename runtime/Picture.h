@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+class FolderItem;
 class Graphics;
 class RGBSurface;
 class QImage;
@@ -37,6 +38,17 @@ public:
 
     // A picture of the given size in one call, for the framework's own use.
     static Ref<Picture> create(std::int32_t width, std::int32_t height);
+
+    // The file decoded as a picture, or Nil when it does not decode. A Nil
+    // file raises NilObjectException.
+    static Ref<Picture> Open(Ref<FolderItem> const& file);
+
+    // Writes the picture to the file in the given format (150: PNG) and
+    // quality (0..100, or -1 for the format's own choice).
+    void Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_t quality);
+
+    // A picture holding a copy of a decoded image, at whatever size it has.
+    static Ref<Picture> fromImage(QImage const& image);
 
     // Framework access to the pixels. The image is never shared with a copy,
     // so the row pointers stay valid while the picture lives. The writable
