@@ -20,15 +20,30 @@ namespace background_task {
 std::uint64_t passes = 0;
 std::uint64_t nextClockCheck = passesBetweenClockChecks;
 
-void checkClock()
+namespace {
+int suspended = 0;
+}
+
+Suspend::Suspend() { ++suspended; }
+Suspend::~Suspend() { --suspended; }
+
+void yieldIfDue()
 {
-    nextClockCheck = passes + passesBetweenClockChecks;
     QElapsedTimer& timer = sinceLastYield();
-    if (timer.elapsed() < millisecondsBetweenYields)
+    if (timer.elapsed() < millisecondsBetweenYields || suspended > 0)
         return;
+    // Events that run here may reach a yield point themselves; they must
+    // not run events in turn.
+    Suspend const nested;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     timer.restart();
+}
+
+void checkClock()
+{
+    nextClockCheck = passes + passesBetweenClockChecks;
+    yieldIfDue();
 }
 }
 

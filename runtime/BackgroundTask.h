@@ -11,6 +11,20 @@ namespace background_task {
 extern std::uint64_t passes;
 extern std::uint64_t nextClockCheck;
 void checkClock();
+
+// For the framework's own long operations on pictures (fills and copies of
+// many rows): lets events run when they are due, without counting a pass.
+void yieldIfDue();
+
+// While one of these lives (a paint in progress), no events run at the
+// yield point.
+class Suspend {
+public:
+    Suspend();
+    ~Suspend();
+    Suspend(Suspend const&) = delete;
+    Suspend& operator=(Suspend const&) = delete;
+};
 }
 
 inline void RuntimeBackgroundTask()

@@ -1,6 +1,7 @@
 #include "runtime/ClassRecord.h"
 
 #include "runtime/Exceptions.h"
+#include "runtime/Recorder.h"
 
 #include <deque>
 #include <map>
@@ -75,11 +76,28 @@ PropertyEntry const* ClassRecord::findProperty(std::string_view propertyName) co
 
 EventHandlerEntry const* ClassRecord::findEventHandler(std::string_view event) const
 {
-    for (EventHandlerEntry const& entry : eventHandlers) {
-        if (entry.event == event)
-            return &entry;
+    for (ClassRecord const* record = this; record; record = record->superclass) {
+        for (EventHandlerEntry const& entry : record->eventHandlers) {
+            if (entry.event == event)
+                return &entry;
+        }
     }
     return nullptr;
+}
+
+int ClassRecord::eventCount() const
+{
+    return static_cast<int>(events.size()) + (superclass ? superclass->eventCount() : 0);
+}
+
+int ClassRecord::eventIndex(std::string_view event) const
+{
+    int const inherited = superclass ? superclass->eventCount() : 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i] == event)
+            return inherited + static_cast<int>(i) + 1;
+    }
+    return superclass ? superclass->eventIndex(event) : 0;
 }
 
 Object* ClassRecord::stamp(Object* object) const
@@ -92,6 +110,7 @@ Ref<Object> RuntimeNewObject(ClassRecord const& record)
 {
     if (!record.allocate)
         RaiseRuntimeException("objects of class " + record.name + " cannot be made");
+    RuntimeRecord("RuntimeNewObject", { record.name });
     return Ref<Object>(record.stamp(record.allocate()));
 }
 

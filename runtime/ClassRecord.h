@@ -50,6 +50,8 @@ public:
     std::vector<PropertyEntry> properties;
     std::vector<Attribute> attributes;
     std::vector<EventHandlerEntry> eventHandlers;
+    // The events the class defines, after those it inherits.
+    std::vector<String> events;
     // Runs when the last reference to an object of the class goes, before the
     // finalisers of the superclasses.
     std::function<void(Object&)> finaliser;
@@ -60,7 +62,12 @@ public:
     bool inheritsFrom(ClassRecord const& other) const;
     MethodEntry const* findMethod(std::string_view methodName) const;
     PropertyEntry const* findProperty(std::string_view propertyName) const;
+    // The class's own handler of the event, or the nearest superclass's.
     EventHandlerEntry const* findEventHandler(std::string_view event) const;
+    // An event's place in the class's event table, counted from 1 over the
+    // inherited events first; 0 when the class has no such event.
+    int eventIndex(std::string_view event) const;
+    int eventCount() const;
 
     // Gives a freshly allocated object its record; RuntimeNewObject's last step.
     Object* stamp(Object* object) const;
@@ -165,8 +172,9 @@ public:
         return *this;
     }
 
-    template <class P>
-    ClassRecordBuilder& property(String name, String type, std::vector<Attribute> attributes, P T::*field)
+    template <class P, class C>
+        requires std::is_base_of_v<C, T>
+    ClassRecordBuilder& property(String name, String type, std::vector<Attribute> attributes, P C::*field)
     {
         m_record.properties.push_back({ std::move(name), std::move(type), std::move(attributes),
             [field](Object const& object) { return detail::ValueTraits<P>::box(static_cast<T const&>(object).*field); },
@@ -174,9 +182,31 @@ public:
         return *this;
     }
 
+    // A stored property whose change the object applies at once, e.g. to the
+    // widget that shows it.
+    template <class P, class C, class D>
+        requires std::is_base_of_v<C, T> && std::is_base_of_v<D, T>
+    ClassRecordBuilder& property(String name, String type, std::vector<Attribute> attributes, P C::*field, void (D::*changed)())
+    {
+        m_record.properties.push_back({ std::move(name), std::move(type), std::move(attributes),
+            [field](Object const& object) { return detail::ValueTraits<P>::box(static_cast<T const&>(object).*field); },
+            [field, changed](Object& object, Value const& value) {
+                T& target = static_cast<T&>(object);
+                target.*field = detail::ValueTraits<P>::unbox(value);
+                (target.*changed)();
+            } });
+        return *this;
+    }
+
     ClassRecordBuilder& attribute(Attribute classAttribute)
     {
         m_record.attributes.push_back(std::move(classAttribute));
+        return *this;
+    }
+
+    ClassRecordBuilder& events(std::vector<String> names)
+    {
+        m_record.events = std::move(names);
         return *this;
     }
 

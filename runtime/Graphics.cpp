@@ -1,5 +1,6 @@
 #include "runtime/Graphics.h"
 
+#include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Picture.h"
 
@@ -99,6 +100,7 @@ void Graphics::FillRect(std::int32_t x, std::int32_t y, std::int32_t width, std:
     if (s.empty() || (pixel >> 24) == 0)
         return;
     for (std::int32_t row = s.y0; row < s.y1; ++row) {
+        background_task::yieldIfDue();
         std::uint32_t* line = m_picture->row(row);
         if ((pixel >> 24) == 255) {
             std::fill(line + s.x0, line + s.x1, pixel);
@@ -127,6 +129,7 @@ void Graphics::ClearRect(std::int32_t x, std::int32_t y, std::int32_t width, std
     if (m_picture->knownClear())
         return;
     for (std::int32_t row = s.y0; row < s.y1 && !s.empty(); ++row) {
+        background_task::yieldIfDue();
         std::uint32_t* line = m_picture->row(row);
         std::fill(line + s.x0, line + s.x1, 0u);
     }
@@ -185,6 +188,7 @@ void Graphics::DrawPicture(Ref<Picture> const& picture, std::int32_t x, std::int
     if (s.empty())
         return;
     for (std::int32_t row = s.y0; row < s.y1; ++row) {
+        background_task::yieldIfDue();
         std::uint32_t const* from = source.row(row - shiftY) + (s.x0 - shiftX);
         std::uint32_t* to = m_picture->row(row) + s.x0;
         for (std::int32_t i = 0, n = s.x1 - s.x0; i < n; ++i)

@@ -1,6 +1,7 @@
 #include "runtime/Object.h"
 
 #include "runtime/ClassRecord.h"
+#include "runtime/Recorder.h"
 
 Object::~Object()
 {
@@ -30,6 +31,8 @@ void Object::release() const
     if (m_weakCell)
         *m_weakCell = nullptr;
     auto* self = const_cast<Object*>(this);
+    if (RuntimeRecording() && m_class)
+        RuntimeRecord("Free", { m_class->name });
     m_references = 1;
     for (ClassRecord const* record = m_class; record; record = record->superclass) {
         if (record->finaliser)

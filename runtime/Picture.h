@@ -69,6 +69,9 @@ public:
 
 private:
     void Exit_();
+    // A picture that owns the image, converted to straight ARGB and shared
+    // with nothing else; the pixels are copied only when they must be.
+    static Ref<Picture> adopt(QImage image);
 
     std::unique_ptr<QImage> m_image;
     std::uint32_t* m_pixels = nullptr;

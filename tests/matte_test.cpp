@@ -4,6 +4,7 @@
 #include "runtime/Graphics.h"
 #include "runtime/RGBSurface.h"
 #include "support/Raises.h"
+#include "support/TracedPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -215,25 +216,6 @@ TEST(MatteClass, RecordListsProcessAndTheThreePictures)
     record.findMethod("Process")->invoke(*matte, {});
     EXPECT_FALSE(matte->alphapicture.isNil());
 }
-
-// A picture that notes its name when its last reference goes.
-class TracedPicture : public RuntimeClass<TracedPicture, Picture> {
-public:
-    static ClassRecord buildRecord() { return ClassRecordBuilder<TracedPicture>("TracedPicture", &Picture::Lookup_()).finaliser(&TracedPicture::Exit_).build(); }
-    static Ref<Picture> make(String name, std::vector<String>& log)
-    {
-        Ref<TracedPicture> picture = RuntimeNewObject<TracedPicture>();
-        picture->Constructor(1, 1);
-        picture->m_name = std::move(name);
-        picture->m_log = &log;
-        return picture;
-    }
-
-private:
-    void Exit_() { m_log->push_back(m_name); }
-    String m_name;
-    std::vector<String>* m_log = nullptr;
-};
 
 TEST(MatteClass, FinaliserReleasesWhiteThenBlackThenAlpha)
 {

@@ -1,0 +1,221 @@
+#include "runtime/Runtime.h"
+
+#include "runtime/Application.h"
+#include "runtime/Controls.h"
+#include "runtime/Delegate.h"
+#include "runtime/DragItem.h"
+#include "runtime/FolderItem.h"
+#include "runtime/SaveAsDialog.h"
+#include "runtime/FileType.h"
+#include "runtime/Graphics.h"
+#include "runtime/Menu.h"
+#include "runtime/Picture.h"
+#include "runtime/RGBSurface.h"
+#include "runtime/Recorder.h"
+#include "runtime/Window.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <iostream>
+#include <memory>
+
+namespace framework_globals {
+Ref<Application> application;
+std::vector<Ref<Window>>* windows = nullptr;
+std::map<String, Ref<Window>>* implicitWindows = nullptr;
+}
+
+namespace {
+
+struct RunState {
+    std::unique_ptr<QApplication> ownApplication;
+    ExceptionHelper exceptionHelper = nullptr;
+    UnhandledExceptionPresenter presenter;
+    bool loopRan = false;
+    std::int32_t loopStatus = 0;
+    std::vector<void*> pluginTables;
+};
+
+RunState& state()
+{
+    static RunState instance;
+    return instance;
+}
+
+void showInMessageBox(Ref<RuntimeException> const& exception)
+{
+    if (!QApplication::instance())
+        return;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vantrel"),
+        QStringLiteral("An unexpected error occurred: %1").arg(QString::fromStdString(exception->classRecord().name)));
+    box.setInformativeText(QString::fromStdString(exception->Message));
+    box.setObjectName(QStringLiteral("UnhandledExceptionBox"));
+    box.exec();
+}
+
+void callHandler(void* handler)
+{
+    (*static_cast<std::function<void()> const*>(handler))();
+}
+
+}
+
+void RuntimeInit()
+{
+    RuntimeRecord("RuntimeInit");
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "vantrel";
+        static char* argv[] = { name, nullptr };
+        state().ownApplication = std::make_unique<QApplication>(argc, argv);
+    }
+    QApplication::setApplicationName(QStringLiteral("Vantrel"));
+    state().loopRan = false;
+    state().loopStatus = 0;
+}
+
+void RuntimeInitFrameworkClasses()
+{
+    RuntimeRecord("RuntimeInitFrameworkClasses");
+    DragItem::ctblinit_();
+    Window::ctblinit_();
+    if (!framework_globals::windows)
+        framework_globals::windows = new std::vector<Ref<Window>>();
+    if (!framework_globals::implicitWindows)
+        framework_globals::implicitWindows = new std::map<String, Ref<Window>>();
+    Application::ctblinit_();
+    MenuItem::ctblinit_();
+    MenuBar::ctblinit_();
+    QuitMenuItem::ctblinit_();
+    FileType::ctblinit_();
+    Picture::ctblinit_();
+    Graphics::ctblinit_();
+    RGBSurface::ctblinit_();
+    Delegate::ctblinit_();
+    RuntimeException::ctblinit_();
+    NilObjectException::ctblinit_();
+    OutOfBoundsException::ctblinit_();
+    IllegalCastException::ctblinit_();
+    OutOfMemoryException::ctblinit_();
+    IOException::ctblinit_();
+    Control::ctblinit_();
+    RectControl::ctblinit_();
+    Canvas::ctblinit_();
+    Label::ctblinit_();
+    PushButton::ctblinit_();
+    FolderItem::ctblinit_();
+    FolderItemDialog::ctblinit_();
+    SaveAsDialog::ctblinit_();
+}
+
+void RuntimeSetExceptionHelper(void (*entry)())
+{
+    RuntimeRecord("RuntimeSetExceptionHelper");
+    state().exceptionHelper = reinterpret_cast<ExceptionHelper>(entry);
+}
+
+void RunFrameworkInitialization(void (*startup)())
+{
+    RuntimeRecord("RunFrameworkInitialization");
+    if (!framework_globals::windows)
+        RuntimeInitFrameworkClasses();
+    startup();
+    RuntimeRecord("RunFrameworkInitialization done");
+}
+
+void RuntimeInitExternalClasses()
+{
+    RuntimeRecord("RuntimeInitExternalClasses");
+}
+
+void* RuntimeAllocatePluginEntrypointsTable(std::int32_t count)
+{
+    RuntimeRecord("RuntimeAllocatePluginEntrypointsTable", { std::to_string(count) });
+    // The table lives for the run; the framework frees it at exit.
+    auto* table = new std::vector<void*>(static_cast<std::size_t>(std::max(count, 0)));
+    state().pluginTables.push_back(table);
+    return table;
+}
+
+std::int32_t RuntimeRun()
+{
+    RuntimeRecord("RuntimeRun");
+    state().loopRan = true;
+    state().loopStatus = QApplication::exec();
+    RuntimeRecord("RuntimeRun done", { std::to_string(state().loopStatus) });
+    return state().loopStatus;
+}
+
+void UnhandledException(Ref<RuntimeException> const& exception)
+{
+    RuntimeException& e = exception.checked();
+    RuntimeRecord("UnhandledException", { e.classRecord().name, e.Message });
+    std::cerr << "Vantrel: unhandled " << e.classRecord().name;
+    if (!e.Message.empty())
+        std::cerr << ": " << e.Message;
+    std::cerr << std::endl;
+    if (state().presenter)
+        state().presenter(exception);
+    else
+        showInMessageBox(exception);
+}
+
+void RuntimeSetUnhandledExceptionPresenter(UnhandledExceptionPresenter presenter)
+{
+    state().presenter = std::move(presenter);
+}
+
+void RuntimeReleaseFrameworkGlobals()
+{
+    RuntimeRecord("RuntimeReleaseFrameworkGlobals");
+    framework_globals::application.clear();
+    if (auto* windows = std::exchange(framework_globals::windows, nullptr))
+        delete windows;
+    if (auto* implicit = std::exchange(framework_globals::implicitWindows, nullptr))
+        delete implicit;
+}
+
+std::int32_t RuntimeExit()
+{
+    std::int32_t const status = state().loopRan ? state().loopStatus : 1;
+    RuntimeRecord("RuntimeExit", { std::to_string(status) });
+    for (void* table : std::exchange(state().pluginTables, {}))
+        delete static_cast<std::vector<void*>*>(table);
+    state().exceptionHelper = nullptr;
+    state().ownApplication.reset();
+    return status;
+}
+
+Ref<RuntimeException> RuntimeCurrentException()
+{
+    try {
+        throw;
+    } catch (RaisedException const& raised) {
+        return raised.exception();
+    } catch (std::exception const& other) {
+        Ref<RuntimeException> wrapped = RuntimeNewObject<RuntimeException>();
+        wrapped->Message = other.what();
+        return wrapped;
+    } catch (...) {
+        Ref<RuntimeException> wrapped = RuntimeNewObject<RuntimeException>();
+        wrapped->Message = "an exception of unknown type";
+        return wrapped;
+    }
+}
+
+void RuntimeRunGuarded(std::function<void()> const& handler)
+{
+    Ref<RuntimeException> exception;
+    try {
+        if (ExceptionHelper helper = state().exceptionHelper) {
+            exception = helper(reinterpret_cast<void*>(&callHandler), const_cast<std::function<void()>*>(&handler));
+        } else {
+            handler();
+        }
+    } catch (...) {
+        exception = RuntimeCurrentException();
+    }
+    if (exception)
+        UnhandledException(exception);
+}

@@ -1,0 +1,6 @@
+#include "shell/Startup.h"
+
+int main()
+{
+    return main_();
+}

@@ -1,0 +1,428 @@
+#include "runtime/Exceptions.h"
+#include "runtime/FolderItem.h"
+#include "runtime/Picture.h"
+#include "runtime/SpecialFolder.h"
+#include "support/Raises.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+namespace {
+
+using Pixels = std::array<std::uint32_t, 12>;
+
+// The fixtures are all 4 x 3 pixels of one pattern, as straight ARGB words.
+// The bottom row is partly transparent where the format has alpha: half,
+// a quarter, and twice fully clear, once with a colour kept.
+constexpr Pixels withAlpha {
+    0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF,
+    0xFF000000, 0xFF808080, 0xFFC86432, 0xFF00C8C8,
+    0x80FF8000, 0x400A141E, 0x00285078, 0x00000000,
+};
+// The same colours, opaque, for the formats without alpha.
+constexpr Pixels opaque {
+    0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF,
+    0xFF000000, 0xFF808080, 0xFFC86432, 0xFF00C8C8,
+    0xFFFF8000, 0xFF0A141E, 0xFF285078, 0xFF000000,
+};
+// GIF has one clear palette entry, used by the last pixel; its colour is white.
+constexpr Pixels gifPixels {
+    0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF,
+    0xFF000000, 0xFF808080, 0xFFC86432, 0xFF00C8C8,
+    0xFFFF8000, 0xFF0A141E, 0xFF285078, 0x00FFFFFF,
+};
+
+struct Fixture {
+    char const* name;
+    Pixels const& pixels;
+    int tolerance; // per channel; 0 for the lossless formats
+    int structureAt; // where the format's own header starts, with its signature
+    int pixelCut; // a length that ends inside the pixel data
+};
+
+Fixture const fixtures[] = {
+    { "pattern.png", withAlpha, 0, 0, 70 },
+    { "pattern.jpg", opaque, 16, 0, 400 },
+    { "pattern.tif", withAlpha, 0, 0, 30 },
+    { "pattern.pct", opaque, 0, 512, 650 },
+    { "pattern.gif", gifPixels, 0, 0, 85 },
+    { "pattern.bmp", opaque, 0, 0, 70 },
+    { "pattern.tga", withAlpha, 0, 0, 40 },
+};
+
+String fixturePath(char const* name)
+{
+    return String(VANTREL_FIXTURES) + "/" + name;
+}
+
+QByteArray fixtureBytes(char const* name)
+{
+    QFile file(QString::fromStdString(fixturePath(name)));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    return file.readAll();
+}
+
+Ref<FolderItem> itemIn(QTemporaryDir const& folder, char const* name)
+{
+    return FolderItem::forPath(folder.filePath(name).toStdString());
+}
+
+Ref<FolderItem> writeFile(QTemporaryDir const& folder, char const* name, QByteArray const& bytes)
+{
+    QFile file(folder.filePath(name));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return itemIn(folder, name);
+}
+
+QByteArray contentOf(Ref<FolderItem> const& file)
+{
+    QFile in(QString::fromStdString(file->path()));
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+bool channelsWithin(std::uint32_t actual, std::uint32_t expected, int tolerance)
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        int const a = static_cast<int>((actual >> shift) & 0xFF);
+        int const e = static_cast<int>((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > tolerance)
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::uint32_t> pixelsOf(Picture const& picture)
+{
+    std::vector<std::uint32_t> pixels;
+    for (std::int32_t y = 0; y < picture.Height(); ++y)
+        pixels.insert(pixels.end(), picture.row(y), picture.row(y) + picture.Width());
+    return pixels;
+}
+
+// A picture that holds the given straight ARGB words, row by row.
+Ref<Picture> pictureOf(std::int32_t width, std::int32_t height, std::vector<std::uint32_t> const& pixels)
+{
+    Ref<Picture> picture = Picture::create(width, height);
+    for (std::int32_t y = 0; y < height; ++y)
+        std::copy_n(pixels.begin() + y * width, width, picture->row(y));
+    return picture;
+}
+
+TEST(PictureOpen, EveryTypeDecodesToItsPattern)
+{
+    for (Fixture const& fixture : fixtures) {
+        SCOPED_TRACE(fixture.name);
+        Ref<Picture> picture = Picture::Open(FolderItem::forPath(fixturePath(fixture.name)));
+        ASSERT_TRUE(picture);
+        ASSERT_EQ(picture->Width(), 4);
+        ASSERT_EQ(picture->Height(), 3);
+        std::vector<std::uint32_t> const pixels = pixelsOf(*picture);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            EXPECT_TRUE(channelsWithin(pixels[i], fixture.pixels[i], fixture.tolerance))
+                << "pixel " << i << ": " << std::hex << pixels[i] << " instead of " << fixture.pixels[i];
+    }
+}
+
+TEST(PictureOpen, DamagedCopiesGiveNil)
+{
+    QTemporaryDir folder;
+    for (Fixture const& fixture : fixtures) {
+        QByteArray const bytes = fixtureBytes(fixture.name);
+        QByteArray garbled = bytes;
+        for (int i = fixture.structureAt; i < fixture.structureAt + 4; ++i)
+            garbled[i] = static_cast<char>(garbled[i] ^ 0xFF);
+        struct Damage {
+            char const* what;
+            QByteArray bytes;
+        } const damages[] = {
+            { "empty", {} },
+            { "cut in the header", bytes.left(fixture.structureAt + 10) },
+            { "cut in the pixels", bytes.left(fixture.pixelCut) },
+            { "start garbled", garbled },
+        };
+        for (Damage const& damage : damages) {
+            SCOPED_TRACE(String(fixture.name) + ", " + damage.what);
+            // The copy keeps the fixture's name, so decoders chosen by name
+            // are tried too.
+            Ref<FolderItem> copy = writeFile(folder, fixture.name, damage.bytes);
+            EXPECT_TRUE(Picture::Open(copy).isNil());
+        }
+    }
+}
+
+TEST(PictureOpen, WhatIsNoPictureOfTheSevenTypesGivesNil)
+{
+    QTemporaryDir folder;
+    QByteArray const otherFormat = QByteArray("P6\n4 3\n255\n") + QByteArray(36, '\x7F');
+    Ref<FolderItem> const cases[] = {
+        itemIn(folder, "missing.png"),
+        FolderItem::forPath(folder.path().toStdString()),
+        FolderItem::forPath("/dev/null"),
+        writeFile(folder, "other.ppm", otherFormat),
+        // The PICT decoder must not decode another format by its content.
+        writeFile(folder, "other.pct", otherFormat),
+    };
+    for (Ref<FolderItem> const& file : cases) {
+        SCOPED_TRACE(file->path());
+        EXPECT_TRUE(Picture::Open(file).isNil());
+    }
+}
+
+TEST(PictureOpen, ContentDecidesOverTheName)
+{
+    QTemporaryDir folder;
+    Ref<Picture> picture = Picture::Open(writeFile(folder, "misnamed.tga", fixtureBytes("pattern.png")));
+    ASSERT_TRUE(picture);
+    std::vector<std::uint32_t> const pixels = pixelsOf(*picture);
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), withAlpha.begin(), withAlpha.end()));
+}
+
+TEST(PictureOpen, TargaWithoutTheNewerFooterOpens)
+{
+    QTemporaryDir folder;
+    QByteArray bytes = fixtureBytes("pattern.tga");
+    ASSERT_TRUE(bytes.endsWith(QByteArray("TRUEVISION-XFILE.\0", 18)));
+    bytes.chop(26);
+    Ref<Picture> picture = Picture::Open(writeFile(folder, "old.tga", bytes));
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->row(2)[0], withAlpha[8]);
+}
+
+TEST(PictureOpen, NilFileRaisesWithoutMessage)
+{
+    EXPECT_TRUE(raises<NilObjectException>([] { Picture::Open(nullptr); }, ""));
+}
+
+TEST(PictureOpen, PicturesBeyondTheCopyLimitOpenAndTooLargeOnesRaise)
+{
+    QTemporaryDir folder;
+    QImage wide(32768, 1, QImage::Format_ARGB32);
+    wide.fill(0x80102030);
+    ASSERT_TRUE(wide.save(folder.filePath("wide.png")));
+    Ref<Picture> picture = Picture::Open(itemIn(folder, "wide.png"));
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->Width(), 32768);
+    EXPECT_EQ(picture->row(0)[32767], 0x80102030u);
+
+    // A JPEG whose frame header claims 20000 x 20000 pixels.
+    QByteArray huge = fixtureBytes("pattern.jpg");
+    qsizetype const frame = huge.indexOf("\xFF\xC0");
+    ASSERT_GE(frame, 0);
+    huge.replace(frame + 5, 4, QByteArray("\x4E\x20\x4E\x20", 4));
+    Ref<FolderItem> file = writeFile(folder, "huge.jpg", huge);
+    EXPECT_TRUE(raises<OutOfMemoryException>([&] { Picture::Open(file); },
+        "The picture in " + file->path() + " is 20000 x 20000 pixels, too large to hold in memory"));
+}
+
+TEST(PictureFromImage, ConvertsToStraightArgbAndKeepsItsOwnCopy)
+{
+    QImage premultiplied(2, 1, QImage::Format_ARGB32_Premultiplied);
+    premultiplied.setPixel(0, 0, 0x33331100); // straight 0x33FF5500
+    premultiplied.setPixel(1, 0, 0xFF00FF00);
+    Ref<Picture> converted = Picture::fromImage(premultiplied);
+    ASSERT_TRUE(converted);
+    EXPECT_EQ(converted->row(0)[0], 0x33FF5500u);
+    EXPECT_EQ(converted->row(0)[1], 0xFF00FF00u);
+
+    // An image in the picture's own format is shared by Qt until written:
+    // the picture's writes must not reach it.
+    QImage source(32768, 1, QImage::Format_ARGB32);
+    source.fill(0xFF0000FF);
+    Ref<Picture> copy = Picture::fromImage(source);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->Width(), 32768);
+    copy->row(0)[0] = 0xFFFF0000;
+    EXPECT_EQ(source.pixel(0, 0), 0xFF0000FFu);
+
+    EXPECT_TRUE(Picture::fromImage(QImage()).isNil());
+}
+
+TEST(PictureSave, PngKeepsEveryStraightValue)
+{
+    // Every alpha from clear to opaque, with colours that premultiplication
+    // would change or lose.
+    std::vector<std::uint32_t> pixels;
+    std::mt19937 random(7);
+    for (std::uint32_t alpha = 0; alpha < 256; ++alpha)
+        pixels.push_back(alpha << 24 | (random() & 0xFFFFFF));
+    Ref<Picture> picture = pictureOf(16, 16, pixels);
+
+    QTemporaryDir folder;
+    for (std::int32_t quality : { -1, 0, 100 }) {
+        SCOPED_TRACE(quality);
+        Ref<FolderItem> file = itemIn(folder, "out.png");
+        picture->Save(file, 150, quality);
+        EXPECT_TRUE(contentOf(file).startsWith("\x89PNG"));
+        Ref<Picture> back = Picture::Open(file);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(pixelsOf(*back), pixels);
+    }
+}
+
+TEST(PictureSave, ChecksQualityThenFileThenFormat)
+{
+    QTemporaryDir folder;
+    Ref<Picture> picture = Picture::create(2, 2);
+    Ref<FolderItem> file = itemIn(folder, "out.png");
+    Ref<FolderItem> nil;
+    String const quality = "The compression value is out of range, valid values are 0-100";
+    String const folderItem = "The folder item passed cannot be nil";
+
+    EXPECT_TRUE(raises<OutOfBoundsException>([&] { picture->Save(nil, 150, 101); }, quality));
+    EXPECT_TRUE(raises<OutOfBoundsException>([&] { picture->Save(file, 150, -2); }, quality));
+    EXPECT_TRUE(raises<NilObjectException>([&] { picture->Save(nil, 150, -1); }, folderItem));
+    EXPECT_TRUE(raises<NilObjectException>([&] { picture->Save(nil, 7, 100); }, folderItem));
+    Ref<RuntimeException> unknown = raisedBy([&] { picture->Save(file, 151, -1); });
+    ASSERT_TRUE(unknown);
+    EXPECT_NE(unknown->Message.find("151"), String::npos);
+    EXPECT_FALSE(file->Exists());
+}
+
+TEST(PictureSave, UnwritablePlacesRaiseAndLeaveNoFile)
+{
+    QTemporaryDir folder;
+    writeFile(folder, "plain", "not a folder");
+    ASSERT_TRUE(QDir(folder.path()).mkdir("taken.png"));
+    Ref<Picture> picture = Picture::create(2, 2);
+    char const* const targets[] = { "missing/out.png", "plain/out.png", "taken.png" };
+    for (char const* target : targets) {
+        SCOPED_TRACE(target);
+        Ref<FolderItem> file = itemIn(folder, target);
+        Ref<RuntimeException> raised = raisedBy([&] { picture->Save(file, 150, -1); });
+        ASSERT_TRUE(raised);
+        EXPECT_TRUE(raised->isKindOf(IOException::Lookup_())) << raised->classRecord().name;
+        EXPECT_NE(raised->Message.find(file->path()), String::npos) << raised->Message;
+    }
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        (QStringList { "plain", "taken.png" }));
+}
+
+// Holds the process's file size limit low while it lives, the way a full
+// disk would stop a write; the signal such a write sends is ignored.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(FileSizeLimit const&) = delete;
+    FileSizeLimit& operator=(FileSizeLimit const&) = delete;
+
+private:
+    rlimit m_saved {};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+TEST(PictureSave, FailedWriteLeavesTheOldFileWhole)
+{
+    QTemporaryDir folder;
+    QByteArray const old = fixtureBytes("pattern.png");
+    Ref<FolderItem> file = writeFile(folder, "out.png", old);
+
+    // Noise does not compress, so its PNG is far larger than the limit.
+    std::vector<std::uint32_t> noise(128 * 128);
+    std::mt19937 random(11);
+    for (std::uint32_t& pixel : noise)
+        pixel = static_cast<std::uint32_t>(random());
+    Ref<Picture> picture = pictureOf(128, 128, noise);
+
+    Ref<RuntimeException> raised;
+    {
+        FileSizeLimit limit(4096);
+        raised = raisedBy([&] { picture->Save(file, 150, -1); });
+    }
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->isKindOf(IOException::Lookup_())) << raised->classRecord().name;
+    EXPECT_EQ(contentOf(file), old);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList { "out.png" });
+}
+
+TEST(FolderItemTest, NamesAndTellsWhatIsThere)
+{
+    QTemporaryDir folder;
+    writeFile(folder, "file.png", "x");
+    struct Case {
+        String path;
+        String name;
+        bool exists;
+        bool directory;
+    } const cases[] = {
+        { folder.filePath("file.png").toStdString(), "file.png", true, false },
+        { folder.path().toStdString() + "/", QDir(folder.path()).dirName().toStdString(), true, true },
+        { folder.filePath("none.png").toStdString(), "none.png", false, false },
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.path);
+        Ref<FolderItem> item = FolderItem::forPath(c.path);
+        EXPECT_EQ(item->path(), c.path);
+        EXPECT_EQ(item->Name(), c.name);
+        EXPECT_EQ(item->Exists(), c.exists);
+        EXPECT_EQ(item->Directory(), c.directory);
+    }
+}
+
+// Points the home folder at a temporary one while it lives.
+class TemporaryHome {
+public:
+    explicit TemporaryHome(QString const& home)
+        : m_home(qgetenv("HOME"))
+        , m_config(qgetenv("XDG_CONFIG_HOME"))
+        , m_hadConfig(qEnvironmentVariableIsSet("XDG_CONFIG_HOME"))
+    {
+        qputenv("HOME", home.toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home + "/config").toUtf8()); // no user-dirs file there
+    }
+    ~TemporaryHome()
+    {
+        qputenv("HOME", m_home);
+        if (m_hadConfig)
+            qputenv("XDG_CONFIG_HOME", m_config);
+        else
+            qunsetenv("XDG_CONFIG_HOME");
+    }
+    TemporaryHome(TemporaryHome const&) = delete;
+    TemporaryHome& operator=(TemporaryHome const&) = delete;
+
+private:
+    QByteArray m_home;
+    QByteArray m_config;
+    bool m_hadConfig;
+};
+
+TEST(SpecialFolderTest, PicturesIsAnExistingFolderOrElseHome)
+{
+    EXPECT_TRUE(SpecialFolder::Pictures()->Directory());
+
+    QTemporaryDir home;
+    TemporaryHome temporary(home.path());
+    EXPECT_EQ(SpecialFolder::Pictures()->path(), home.path().toStdString());
+    ASSERT_TRUE(QDir(home.path()).mkdir("Pictures"));
+    EXPECT_EQ(SpecialFolder::Pictures()->path(), home.filePath("Pictures").toStdString());
+}
+
+}

@@ -1,0 +1,371 @@
+#include "matte/MatteArithmetic.h"
+#include "runtime/RGBSurface.h"
+#include "runtime/Runtime.h"
+#include "support/Drops.h"
+#include "support/MainWindow.h"
+#include "support/Raises.h"
+
+#include <QFile>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage solid(int width, int height, QColor color)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(color);
+    return image;
+}
+
+struct Road : MainWindow {
+    QTemporaryDir folder;
+    std::vector<String> reports;
+
+    void SetUp() override
+    {
+        MainWindow::SetUp();
+        RuntimeSetUnhandledExceptionPresenter([this](Ref<RuntimeException> const& e) { reports.push_back(e->classRecord().name + ": " + e->Message); });
+    }
+    void TearDown() override
+    {
+        RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
+        MainWindow::TearDown();
+    }
+
+    QString file(QString const& name, QImage const& image)
+    {
+        QString const path = folder.filePath(name);
+        EXPECT_TRUE(image.save(path));
+        return path;
+    }
+    QString garbage(QString const& name)
+    {
+        QString const path = folder.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("this is not a picture at all");
+        return path;
+    }
+    bool drop(char const* canvas, QStringList const& files, QImage const& image = {})
+    {
+        return dropOn(widgetOf(canvas), *dragData(files, image));
+    }
+    long paints(char const* canvas) const { return count("Control event", { canvas, "Paint" }); }
+    bool buttonEnabled() { return widgetOf("PushButton1")->isEnabled(); }
+};
+
+TEST_F(Road, WhiteThenBlackFileGiveTheResultEnableTheButtonAndRepaint)
+{
+    EXPECT_TRUE(drop("WhiteInCanvas", { file("white.png", solid(40, 30, QColor(200, 200, 200))) }));
+    EXPECT_TRUE(window->whitepicture);
+    EXPECT_TRUE(window->alphapicture.isNil());
+    EXPECT_FALSE(buttonEnabled());
+
+    long const before = paints("AlphaCanvas");
+    EXPECT_TRUE(drop("BlackInCanvas", { file("black.png", solid(40, 30, QColor(100, 100, 100))) }));
+    ASSERT_TRUE(window->alphapicture);
+    EXPECT_EQ(window->alphapicture->Width(), 40);
+    EXPECT_EQ(window->alphapicture->RGBSurface()->Pixel(5, 5), colorOfStoredPixel(MatteTable::instance().compose(0xFF646464u, 0xFFC8C8C8u)));
+    EXPECT_TRUE(buttonEnabled());
+    QApplication::processEvents();
+    EXPECT_GT(paints("AlphaCanvas"), before);
+    EXPECT_NE(content()->grab().toImage().pixelColor(526 + 120, 14 + 80), QColor(128, 128, 128));
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Road, PictureDataWorksLikeAFileAndIsCopied)
+{
+    QImage const white = solid(8, 4, QColor(250, 250, 250));
+    EXPECT_TRUE(drop("WhiteInCanvas", {}, white));
+    EXPECT_TRUE(drop("BlackInCanvas", {}, solid(8, 4, QColor(0, 0, 0))));
+    ASSERT_TRUE(window->alphapicture);
+    EXPECT_EQ(window->whitepicture->Width(), 8);
+    EXPECT_EQ(window->whitepicture->RGBSurface()->Pixel(7, 3), RGB(250, 250, 250));
+    EXPECT_TRUE(window->whitepicture->isKindOf(Picture::Lookup_()));
+    EXPECT_TRUE(buttonEnabled());
+}
+
+TEST_F(Road, FileWinsOverPictureDataEvenWhenItDoesNotDecode)
+{
+    EXPECT_TRUE(drop("WhiteInCanvas", { file("red.png", solid(3, 3, Qt::red)) }, solid(5, 5, Qt::blue)));
+    ASSERT_TRUE(window->whitepicture);
+    EXPECT_EQ(window->whitepicture->Width(), 3);
+    EXPECT_EQ(window->whitepicture->RGBSurface()->Pixel(0, 0), RGB(255, 0, 0));
+
+    Ref<Picture> const kept = window->whitepicture;
+    EXPECT_TRUE(drop("WhiteInCanvas", { garbage("broken.png") }, solid(5, 5, Qt::blue)));
+    EXPECT_EQ(window->whitepicture.get(), kept.get());
+}
+
+TEST_F(Road, ADropThatTakesNothingStillRecomputes)
+{
+    drop("WhiteInCanvas", { file("w.png", solid(4, 4, Qt::white)) });
+    drop("BlackInCanvas", { file("b.png", solid(4, 4, Qt::black)) });
+    Ref<Picture> const first = window->alphapicture;
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(drop("BlackInCanvas", { garbage("junk.jpg") }));
+    ASSERT_TRUE(window->alphapicture);
+    EXPECT_NE(window->alphapicture.get(), first.get());
+    EXPECT_EQ(window->alphapicture->RGBSurface()->Pixel(1, 1), first->RGBSurface()->Pixel(1, 1));
+}
+
+TEST_F(Road, OneInputAloneGivesNoResult)
+{
+    drop("BlackInCanvas", { file("b.png", solid(4, 4, Qt::black)) });
+    drop("BlackInCanvas", { file("b2.png", solid(6, 6, Qt::black)) });
+    EXPECT_TRUE(window->alphapicture.isNil());
+    EXPECT_FALSE(buttonEnabled());
+    EXPECT_EQ(window->blackpicture->Width(), 6);
+    EXPECT_EQ(content()->grab().toImage().pixelColor(526 + 120, 14 + 80), QColor(128, 128, 128));
+}
+
+TEST_F(Road, DropsOnTheResultCanvasOrALabelOrOfOtherFilesAreRefused)
+{
+    QString const png = file("w.png", solid(4, 4, Qt::white));
+    EXPECT_FALSE(drop("AlphaCanvas", { png }, solid(4, 4, Qt::white)));
+    EXPECT_FALSE(drop("Label3", { png }));
+    QString const text = folder.filePath("notes.txt");
+    QFile(text).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(drop("WhiteInCanvas", { text }));
+    EXPECT_TRUE(drop("WhiteInCanvas", { file("UPPER.PNG", solid(2, 2, Qt::white)) }));
+    EXPECT_EQ(count("Control event", { "AlphaCanvas", "DropObject" }), 0);
+}
+
+TEST_F(Road, SecondDropReplacesTheInputAndRecomputesFromTheNewPair)
+{
+    drop("WhiteInCanvas", { file("w.png", solid(4, 4, Qt::white)) });
+    drop("BlackInCanvas", { file("b.png", solid(4, 4, Qt::black)) });
+    EXPECT_EQ(window->alphapicture->RGBSurface()->Pixel(0, 0), RGB(0, 0, 0, 255));
+    drop("BlackInCanvas", { file("b2.png", solid(10, 2, Qt::white)) });
+    EXPECT_EQ(window->blackpicture->Width(), 10);
+    EXPECT_EQ(window->alphapicture->Width(), 10);
+    EXPECT_EQ(window->alphapicture->Height(), 4);
+    EXPECT_EQ(window->alphapicture->RGBSurface()->Pixel(0, 0), RGB(255, 255, 255, 0));
+}
+
+TEST_F(Road, OnlyTheFirstOfSeveralFilesIsTaken)
+{
+    drop("WhiteInCanvas", { file("a.png", solid(3, 2, Qt::white)), file("b.png", solid(9, 9, Qt::white)) });
+    ASSERT_TRUE(window->whitepicture);
+    EXPECT_EQ(window->whitepicture->Width(), 3);
+}
+
+TEST_F(Road, APictureTooLargeToCopyIsReportedAndChangesNothing)
+{
+    drop("WhiteInCanvas", { file("w.png", solid(4, 4, Qt::white)) });
+    Ref<Picture> const kept = window->whitepicture;
+    EXPECT_TRUE(drop("WhiteInCanvas", {}, solid(32768, 1, Qt::white)));
+    EXPECT_EQ(window->whitepicture.get(), kept.get());
+    EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
+    EXPECT_TRUE(window->alphapicture.isNil());
+}
+
+struct Fit {
+    int width, height;
+    QRect drawn; // empty: only the ground shows
+};
+
+TEST_F(Road, PaintScalesThePictureToFitAndCentresIt)
+{
+    for (Fit const& fit : std::vector<Fit> { { 1, 1, QRect(40, 0, 160, 160) }, { 60, 40, QRect(0, 0, 240, 160) },
+             { 120, 160, QRect(60, 0, 120, 160) }, { 960, 320, QRect(0, 40, 240, 80) }, { 32767, 1, QRect() } }) {
+        Ref<Picture> picture = Picture::create(fit.width, fit.height);
+        picture->Graphics()->ForeColor(RGB(255, 0, 0));
+        picture->Graphics()->FillRect(0, 0, fit.width, fit.height);
+        window->whitepicture = picture;
+        QImage const shot = widgetOf("WhiteInCanvas")->grab().toImage();
+        QRect found;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (shot.pixelColor(x, y) == QColor(255, 0, 0))
+                    found |= QRect(x, y, 1, 1);
+                else
+                    EXPECT_EQ(shot.pixelColor(x, y), QColor(255, 255, 255)) << fit.width << " at " << x << "," << y;
+        EXPECT_EQ(found, fit.drawn) << fit.width << " x " << fit.height;
+    }
+}
+
+// Clicks the dialog's button of that role, as the user would.
+void press(QFileDialog& dialog, QDialogButtonBox::ButtonRole role)
+{
+    auto* box = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == role) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            return;
+        }
+    }
+    FAIL() << "no button of that role";
+}
+void save(QFileDialog& dialog) { press(dialog, QDialogButtonBox::AcceptRole); }
+void cancel(QFileDialog& dialog) { press(dialog, QDialogButtonBox::RejectRole); }
+
+// Plays the user at the save dialog: each time a dialog shows, the next
+// action given runs on it. A message box that the dialog shows in turn is
+// noted and closed, so that a test never waits for it.
+class DialogDriver {
+public:
+    DialogDriver()
+    {
+        m_poll.setInterval(5);
+        QObject::connect(&m_poll, &QTimer::timeout, [this] { tick(); });
+        m_poll.start();
+    }
+    void next(std::function<void(QFileDialog&)> act) { m_actions.push_back(std::move(act)); }
+    std::vector<QString> takeBoxes() { return std::exchange(m_boxes, {}); }
+
+private:
+    void tick()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        ++m_ticks;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            m_boxes.push_back(box->text());
+            box->reject();
+            return;
+        }
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog)
+            return;
+        if (dialog != m_current) {
+            if (m_actions.empty())
+                return;
+            m_current = dialog;
+            m_action = m_actions.front();
+            m_actions.erase(m_actions.begin());
+        } else if (m_ticks - m_actedAt < 40) {
+            return; // give the last try time to take effect
+        }
+        // A dialog still loading its folder may not take the first try; the
+        // action runs again until the dialog closes. Queued, so that this
+        // timer can still see a box the action opens.
+        m_actedAt = m_ticks;
+        QMetaObject::invokeMethod(dialog, [act = m_action, dialog] { act(*dialog); }, Qt::QueuedConnection);
+    }
+
+    QTimer m_poll;
+    int m_ticks = 0;
+    int m_actedAt = 0;
+    QPointer<QFileDialog> m_current;
+    std::function<void(QFileDialog&)> m_action;
+    std::vector<std::function<void(QFileDialog&)>> m_actions;
+    std::vector<QString> m_boxes;
+};
+
+struct Saving : Road {
+    QString pictures;
+    void SetUp() override
+    {
+        // The Pictures folder, as the desktop names it.
+        qputenv("XDG_CONFIG_HOME", folder.filePath("config").toUtf8());
+        QDir().mkpath(folder.filePath("config"));
+        QDir().mkpath(folder.filePath("Pictures"));
+        pictures = QDir(folder.filePath("Pictures")).canonicalPath();
+        QFile dirs(folder.filePath("config/user-dirs.dirs"));
+        dirs.open(QIODevice::WriteOnly);
+        dirs.write(("XDG_PICTURES_DIR=\"" + pictures + "\"\n").toUtf8());
+        dirs.close();
+        Road::SetUp();
+        drop("WhiteInCanvas", { file("w.png", solid(5, 3, QColor(230, 200, 180))) });
+        QImage black = solid(5, 3, QColor(30, 20, 10));
+        black.setPixelColor(0, 0, QColor(0, 0, 0));
+        drop("BlackInCanvas", { file("b.png", black) });
+    }
+    void TearDown() override
+    {
+        Road::TearDown();
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    DialogDriver driver;
+    void whenDialogOpens(std::function<void(QFileDialog&)> act) { driver.next(std::move(act)); }
+    void click()
+    {
+        QTest::mouseClick(widgetOf("PushButton1"), Qt::LeftButton);
+        EXPECT_EQ(driver.takeBoxes(), std::vector<QString> {});
+    }
+    void expectSavedResult(QString const& path)
+    {
+        QImage const saved = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_FALSE(saved.isNull()) << path.toStdString();
+        Ref<Picture> const result = window->alphapicture;
+        ASSERT_EQ(saved.size(), QSize(result->Width(), result->Height()));
+        for (int y = 0; y < saved.height(); ++y)
+            for (int x = 0; x < saved.width(); ++x)
+                EXPECT_EQ(colorOfStoredPixel(saved.pixel(x, y)), result->RGBSurface()->Pixel(x, y)) << x << "," << y;
+    }
+};
+
+TEST_F(Saving, DialogOpensInPicturesWithTheNameAndWritesTheResultExactly)
+{
+    bool seen = false;
+    whenDialogOpens([&](QFileDialog& dialog) {
+        seen = true;
+        EXPECT_EQ(dialog.windowTitle(), "Save");
+        EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+        EXPECT_EQ(dialog.directory().canonicalPath(), pictures);
+        EXPECT_EQ(dialog.findChild<QLineEdit*>("fileNameEdit")->text(), "vantrel.png");
+        EXPECT_EQ(dialog.labelText(QFileDialog::FileName), "Save as PNG");
+        EXPECT_EQ(dialog.nameFilters(), QStringList { "image/png (*.png)" });
+        save(dialog);
+    });
+    click();
+    EXPECT_TRUE(seen);
+    expectSavedResult(pictures + "/vantrel.png");
+    EXPECT_GT(window->alphapicture->RGBSurface()->Pixel(0, 0).Transparency(), 0); // the file carries alpha
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(Saving, CancelWritesNothingAndATypedNameGetsTheExtension)
+{
+    whenDialogOpens([](QFileDialog& dialog) { cancel(dialog); });
+    click();
+    EXPECT_TRUE(QDir(pictures).isEmpty());
+
+    whenDialogOpens([](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>("fileNameEdit")->setText("cutout");
+        save(dialog);
+    });
+    click();
+    expectSavedResult(pictures + "/cutout.png");
+}
+
+TEST_F(Saving, SecondSaveWritesTheCurrentResult)
+{
+    whenDialogOpens([](QFileDialog& dialog) { save(dialog); });
+    click();
+    drop("BlackInCanvas", { file("b3.png", solid(7, 7, QColor(90, 90, 90))) });
+    whenDialogOpens([this](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>("fileNameEdit")->setText(pictures + "/second.png");
+        save(dialog);
+    });
+    click();
+    expectSavedResult(pictures + "/second.png");
+    EXPECT_EQ(QImage(pictures + "/second.png").width(), 7);
+}
+
+TEST_F(Saving, AFolderThatCannotBeWrittenIsReportedAndLeavesNoFile)
+{
+    whenDialogOpens([](QFileDialog& dialog) {
+        dialog.findChild<QLineEdit*>("fileNameEdit")->setText("/proc/vantrel-cannot-write-here.png");
+        save(dialog);
+    });
+    click();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("IOException: ", 0), 0u) << reports[0];
+    EXPECT_FALSE(QFile::exists("/proc/vantrel-cannot-write-here.png"));
+}
+
+}

@@ -1,0 +1,312 @@
+#include "runtime/Application.h"
+#include "runtime/FileType.h"
+#include "shell/App.h"
+#include "shell/Imagetypes.h"
+#include "shell/MenuBar1.h"
+#include "support/AppRun.h"
+#include "support/Raises.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMenuBar>
+
+#include <stdexcept>
+
+namespace {
+
+std::vector<String> const typeNames { "image/png", "image/jpeg", "image/tiff", "image/pict", "image/gif", "image/x-bmp", "image/x-targa" };
+
+std::vector<String> namesOf(std::vector<RecordedCall> const& calls)
+{
+    std::vector<String> names;
+    for (RecordedCall const& call : calls)
+        names.push_back(call.arguments.at(0));
+    return names;
+}
+
+TEST(StartUp, RegistersTypesThenMakesTheAppWithItsBarThenTheWindow)
+{
+    AppRun const run;
+    EXPECT_EQ(run.status, 0);
+
+    std::vector<RecordedCall> const registrations = run.only("RuntimeRegisterFileType");
+    EXPECT_EQ(namesOf(registrations), typeNames);
+    EXPECT_EQ(registrations.front().arguments, (std::vector<String> { "image/png", "ogle", "PNGf", ".png" }));
+    EXPECT_EQ(registrations.at(2).arguments, (std::vector<String> { "image/tiff", "????", "TIFF", ".jfx;.tif;.tiff" }));
+
+    long const lastRegistration = run.indexOf("RuntimeRegisterFileType", { "image/x-targa" });
+    long const app = run.indexOf("RuntimeNewObject", { "App" });
+    long const bar = run.indexOf("RuntimeNewObject", { "MenuBar1.MenuBar1" });
+    long const appBar = run.indexOf("Application.MenuBar", { "MenuBar1.MenuBar1" });
+    long const registered = run.indexOf("RuntimeRegisterAppObject", { "App" });
+    long const window = run.indexOf("RuntimeNewObject", { "Window1.Window1" });
+    long const windowBar = run.indexOf("Window.MenuBar", { "MenuBar1.MenuBar1" });
+    long const loop = run.indexOf("RuntimeRun");
+    EXPECT_LT(run.indexOf("RuntimeSetExceptionHelper"), run.indexOf("RunFrameworkInitialization"));
+    EXPECT_LT(lastRegistration, app);
+    EXPECT_LT(app, bar);
+    EXPECT_LT(bar, appBar);
+    EXPECT_LT(appBar, registered);
+    EXPECT_LT(registered, window);
+    EXPECT_LT(window, windowBar);
+    EXPECT_LT(run.indexOf("RunFrameworkInitialization done"), loop);
+    EXPECT_EQ(run.count("RuntimeNewObject", { "MenuBar1.MenuBar1" }), 1);
+    EXPECT_EQ(run.count("RuntimeNewObject", { "App" }), 1);
+    EXPECT_EQ(run.count("RuntimeNewObject", { "Window1.Window1" }), 1);
+    EXPECT_EQ(run.count("RuntimeAllocatePluginEntrypointsTable", { "0" }), 1);
+}
+
+TEST(StartUp, AppAndWindowShareOneBarAndStayAliveThroughTheRun)
+{
+    bool checked = false;
+    AppRun const run([&] {
+        Ref<Application> app = RuntimeApplicationObject();
+        Ref<Window1> window = Window1::Window1_();
+        ASSERT_TRUE(app);
+        EXPECT_TRUE(app->isKindOf(App::Lookup_()));
+        EXPECT_EQ(app->MenuBar().get(), MenuBar1::implicitInstance_.get());
+        EXPECT_EQ(window->MenuBar().get(), MenuBar1::implicitInstance_.get());
+        EXPECT_EQ(MenuBar1::MenuBar1_().get(), MenuBar1::implicitInstance_.get());
+        EXPECT_EQ(Window1::Window1_().get(), window.get());
+        checked = true;
+    });
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(run.count("RuntimeNewObject", { "MenuBar1.MenuBar1" }), 1);
+    EXPECT_EQ(run.count("RuntimeNewObject", { "Window1.Window1" }), 1);
+}
+
+TEST(ShutDown, ReleasesFrameworkGlobalsThenTheBarThenTheTypesInOrder)
+{
+    AppRun const run;
+    long const loopEnd = run.indexOf("RuntimeRun done");
+    long const globals = run.indexOf("RuntimeReleaseFrameworkGlobals");
+    long const windowFreed = run.indexOf("Free", { "Window1.Window1" });
+    long const barFreed = run.indexOf("Free", { "MenuBar1.MenuBar1" });
+    long const firstDeregistration = run.indexOf("RuntimeDeregisterFileType");
+    long const exit = run.indexOf("RuntimeExit");
+    EXPECT_LT(loopEnd, globals);
+    EXPECT_LT(globals, windowFreed);
+    EXPECT_LT(windowFreed, barFreed);
+    EXPECT_LT(barFreed, firstDeregistration);
+    EXPECT_EQ(namesOf(run.only("RuntimeDeregisterFileType")), typeNames);
+    EXPECT_LT(run.indexOf("RuntimeDeregisterFileType", { "image/x-targa" }), exit);
+    EXPECT_EQ(run.only("RuntimeExit").at(0).arguments, std::vector<String> { "0" });
+
+    EXPECT_TRUE(MenuBar1::implicitInstance_.isNil());
+    for (Ref<FileType>* global : { &Imagetypes::pPng, &Imagetypes::pJpeg, &Imagetypes::pImageTiff, &Imagetypes::pImagePict,
+             &Imagetypes::pImageGif, &Imagetypes::pImageXBmp, &Imagetypes::pImageXTarga })
+        EXPECT_TRUE(global->isNil());
+    EXPECT_TRUE(RuntimeApplicationObject().isNil());
+    EXPECT_TRUE(RuntimeGetImplicitWindow("Window1.Window1").isNil());
+    EXPECT_FALSE(RuntimeFindFileType("image/png").has_value());
+}
+
+TEST(ShutDown, ClosingTheWindowEndsTheRun)
+{
+    AppRun const run([] { Window1::Window1_()->widget()->close(); });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.count("QuitMenuAction"), 0);
+    EXPECT_EQ(run.count("Free", { "Window1.Window1" }), 1);
+}
+
+TEST(StartUp, ExceptionInInitialisationIsReportedOnceAndShutDownStillRuns)
+{
+    // The third registration fails, as if the framework had refused it.
+    AppRun const run({}, [](RecordedCall const& call) {
+        if (call.operation == "RuntimeRegisterFileType" && call.arguments.at(0) == "image/tiff")
+            Raise<OutOfBoundsException>("no room for another file type");
+    });
+    std::vector<RecordedCall> const reports = run.only("UnhandledException");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].arguments, (std::vector<String> { "OutOfBoundsException", "no room for another file type" }));
+    EXPECT_EQ(run.indexOf("RuntimeRun"), -1);
+    EXPECT_EQ(run.indexOf("RuntimeNewObject", { "App" }), -1);
+    EXPECT_LT(run.indexOf("RuntimeReleaseFrameworkGlobals"), run.indexOf("RuntimeDeregisterFileType"));
+    EXPECT_EQ(namesOf(run.only("RuntimeDeregisterFileType")), (std::vector<String> { "image/png", "image/jpeg" }));
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(Imagetypes::pImageTiff.isNil());
+}
+
+TEST(UnhandledExceptions, ShowTheClassAndMessageInAModalBoxAndReturn)
+{
+    RuntimeSetUnhandledExceptionPresenter({}); // the real message box
+    QString title, text, details;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            details = box->informativeText();
+            box->accept();
+        }
+    });
+    Ref<OutOfBoundsException> exception = RuntimeNewObject<OutOfBoundsException>();
+    exception->Message = "Width/Height needs to be in the range 1-32767";
+    UnhandledException(exception);
+    RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
+    EXPECT_EQ(title, "Vantrel");
+    EXPECT_TRUE(text.contains("OutOfBoundsException")) << text.toStdString();
+    EXPECT_EQ(details, "Width/Height needs to be in the range 1-32767");
+}
+
+TEST(UnhandledExceptions, AnExceptionEndingAnEventHandlerLeavesTheLoopRunning)
+{
+    std::vector<String> reports;
+    RuntimeSetUnhandledExceptionPresenter([&](Ref<RuntimeException> const& e) { reports.push_back(e->Message); });
+    AppRun const run([] {
+        // An event handler of the program's, run as the framework runs them:
+        // through the exception helper that start-up handed over.
+        RuntimeRunGuarded([] { Raise<OutOfBoundsException>("from a handler"); });
+    });
+    RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
+    EXPECT_EQ(reports, std::vector<String> { "from a handler" });
+    EXPECT_EQ(run.count("QuitMenuAction"), 1); // the loop went on to the quit
+    EXPECT_EQ(run.status, 0);
+}
+
+void raiseNil(void*) { RaiseNilObjectException(); }
+void raiseOther(void*) { throw std::runtime_error("not a runtime exception"); }
+void setFlag(void* flag) { *static_cast<bool*>(flag) = true; }
+
+TEST(ExceptionHelper, ReturnsNilOrTheRuntimeExceptionAndPassesOthersOn)
+{
+    bool flag = false;
+    EXPECT_TRUE(CallFunctionWithExceptionHandling_(reinterpret_cast<void*>(&setFlag), &flag).isNil());
+    EXPECT_TRUE(flag);
+    Ref<RuntimeException> const caught = CallFunctionWithExceptionHandling_(reinterpret_cast<void*>(&raiseNil), nullptr);
+    ASSERT_TRUE(caught);
+    EXPECT_TRUE(caught->isKindOf(NilObjectException::Lookup_()));
+    EXPECT_THROW(CallFunctionWithExceptionHandling_(reinterpret_cast<void*>(&raiseOther), nullptr), std::runtime_error);
+}
+
+struct FileTypeCalls : ::testing::Test {
+    std::vector<RecordedCall> calls;
+    void SetUp() override
+    {
+        RuntimeAttachRecorder([this](RecordedCall const& c) {
+            if (c.operation.find("FileType") != String::npos)
+                calls.push_back(c);
+        });
+    }
+    void TearDown() override { RuntimeAttachRecorder({}); }
+};
+
+TEST_F(FileTypeCalls, ConversionRegistersOnceAndChangesDeregisterUnderTheOldName)
+{
+    Ref<FileType> type = RuntimeNewObject<FileType>();
+    type->Name("image/test");
+    type->Extensions(".tst");
+    type->MacType("TEST");
+    type->MacCreator("abcd");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(type->Operator_Convert(), "image/test");
+    EXPECT_EQ(type->Operator_Convert(), "image/test");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].arguments, (std::vector<String> { "image/test", "abcd", "TEST", ".tst" }));
+    EXPECT_TRUE(RuntimeFilterAcceptsFileName("image/test;", "/tmp/A.TST"));
+
+    type->Name("image/renamed");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].operation, "RuntimeDeregisterFileType");
+    EXPECT_EQ(calls[1].arguments, std::vector<String> { "image/test" });
+    type->Extensions(".rn");
+    EXPECT_EQ(calls.size(), 2u); // unregistered already
+    (void)type->Operator_Convert();
+    EXPECT_EQ(calls.back().arguments, (std::vector<String> { "image/renamed", "abcd", "TEST", ".rn" }));
+    type = nullptr;
+    EXPECT_EQ(calls.back().operation, "RuntimeDeregisterFileType");
+    EXPECT_EQ(calls.size(), 4u);
+}
+
+TEST_F(FileTypeCalls, FreeingAnUnconvertedTypeMakesNoCall)
+{
+    Ref<FileType> type = RuntimeNewObject<FileType>();
+    type->Name("image/never");
+    type = nullptr;
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST(Imagetypes, AllIsTheSeventyNineCharacterListOfNames)
+{
+    String const all = Imagetypes::All();
+    EXPECT_EQ(all.size(), 79u);
+    EXPECT_EQ(all, "image/png;image/jpeg;image/tiff;image/pict;image/gif;image/x-bmp;image/x-targa;");
+    EXPECT_EQ(all.find('.'), String::npos);
+}
+
+struct MenuRow {
+    char const* text;
+    char const* shortcut;
+};
+
+TEST(MenuBar, QtShowsFileAndEditWithTheirItemsMnemonicsAndShortcuts)
+{
+    AppRun const run([] {
+        QMenuBar* bar = Window1::Window1_()->widget()->menuBar();
+        QList<QAction*> const menus = bar->actions();
+        ASSERT_EQ(menus.size(), 2);
+        EXPECT_EQ(menus[0]->text(), "&File");
+        EXPECT_EQ(menus[1]->text(), "&Edit");
+        auto rows = [](QMenu* menu) {
+            std::vector<std::pair<QString, QString>> found;
+            for (QAction* a : menu->actions())
+                found.emplace_back(a->isSeparator() ? "-" : a->text(), a->shortcut().toString());
+            return found;
+        };
+        using Rows = std::vector<std::pair<QString, QString>>;
+        EXPECT_EQ(rows(menus[0]->menu()), (Rows { { "&Quit", "Ctrl+Q" } }));
+        EXPECT_EQ(rows(menus[1]->menu()), (Rows { { "&Undo", "Ctrl+Z" }, { "-", "" }, { "Cu&t", "Ctrl+X" }, { "&Copy", "Ctrl+C" },
+                                              { "&Paste", "Ctrl+V" }, { "&Delete", "" }, { "-", "" }, { "Select &All", "Ctrl+A" } }));
+        for (QAction* a : menus[1]->menu()->actions())
+            EXPECT_TRUE(a->isEnabled());
+    });
+    EXPECT_EQ(run.count("QuitMenuAction", { "FileQuit" }), 1);
+}
+
+TEST(MenuBar, TreeHasTheNamesAndOnlyQuitIsAQuitItem)
+{
+    Ref<MenuBar1> bar = MenuBar1::MenuBar1_();
+    ASSERT_EQ(bar->Count(), 2);
+    EXPECT_EQ(bar->Item(0)->Name(), "FileMenu");
+    EXPECT_EQ(bar->Item(1)->Name(), "EditMenu");
+    EXPECT_TRUE(bar->Child("FileMenu")->Child("FileQuit")->isKindOf(QuitMenuItem::Lookup_()));
+    Ref<MenuItem> edit = bar->Child("EditMenu");
+    std::vector<String> names;
+    for (int i = 0; i < edit->Count(); ++i) {
+        names.push_back(edit->Item(i)->Name());
+        EXPECT_TRUE(edit->Item(i)->AutoEnable());
+        EXPECT_FALSE(edit->Item(i)->isKindOf(QuitMenuItem::Lookup_()));
+    }
+    EXPECT_EQ(names, (std::vector<String> { "EditUndo", "", "EditCut", "EditCopy", "EditPaste", "EditClear", "", "EditSelectAll" }));
+    EXPECT_EQ(edit->Child("EditClear")->Text(), "&Delete");
+    EXPECT_EQ(edit->Child("EditClear")->KeyboardShortcut(), "");
+    EXPECT_EQ(bar->Lookup_("EditSelectAll")->Text(), "Select &All");
+    EXPECT_EQ(MenuBar1::MenuBar1_().get(), bar.get());
+    MenuBar1::implicitInstance_Exit_();
+    EXPECT_TRUE(MenuBar1::implicitInstance_.isNil());
+}
+
+TEST(ClassRecords, BuiltOnceInTheirOrderAndFoundAgain)
+{
+    initialize_();
+    ClassRecord const& app = App::Lookup_();
+    initialize_();
+    EXPECT_EQ(&App::Lookup_(), &app);
+    for (char const* name : { "App", "Window1.Window1", "MenuBar1.MenuBar1", "Vantrel", "Window", "DragItem" })
+        EXPECT_EQ(ClassRegistry::buildCount(name), 1) << name;
+    ASSERT_EQ(app.methods.size(), 1u);
+    EXPECT_EQ(app.methods[0].name, "Constructor");
+    EXPECT_EQ(app.methods[0].signature, "%%");
+    EXPECT_EQ(app.superclass, &Application::Lookup_());
+    ClassRecord const& bar = MenuBar1::Lookup_();
+    EXPECT_EQ(bar.superclass, &MenuBar::Lookup_());
+    EXPECT_EQ(bar.superclass->superclass, &MenuItem::Lookup_());
+    std::vector<String> barMethods;
+    for (MethodEntry const& m : bar.methods)
+        barMethods.push_back(m.name);
+    EXPECT_EQ(barMethods, (std::vector<String> { "Constructor", "Untitled0", "Untitled1" }));
+}
+
+}
