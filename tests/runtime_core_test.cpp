@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <vector>
 
@@ -204,6 +207,33 @@ TEST(PictureTest, SizeBoundsRaiseWithTheirMessage)
     Ref<Picture> wide = Picture::create(32767, 1);
     EXPECT_EQ(wide->Width(), 32767);
     EXPECT_EQ(wide->Height(), 1);
+}
+
+TEST(PictureTest, APictureThatDoesNotFitInMemoryRaisesInsteadOfCrashing)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs all the address space it reserves";
+#else
+    // The process may map only a little more than it has now, as on a
+    // machine whose memory is spent.
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long kilobytes = 0;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            kilobytes = std::stol(line.substr(7));
+    ASSERT_GT(kilobytes, 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(kilobytes + 256 * 1024) * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    Ref<RuntimeException> const raised = raisedBy([] { Picture::create(20000, 20000); });
+    setrlimit(RLIMIT_AS, &saved);
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->isKindOf(OutOfMemoryException::Lookup_()));
+    EXPECT_EQ(raised->Message, "There is not enough memory for a picture of 20000 x 20000 pixels");
+#endif
 }
 
 TEST(PictureTest, NewPictureIsTransparentBlackWithOneGraphics)
