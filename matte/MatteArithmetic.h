@@ -13,24 +13,34 @@ struct MatteValues {
     bool operator==(MatteValues const&) const = default;
 };
 
-constexpr double matteOpacity(std::int32_t difference)
+// What one brightness difference (-765..765) gives: the gain that divides
+// out the opacity and the transparency, each held as a Double.
+struct MatteScalars {
+    double gain;
+    double transparency;
+};
+
+constexpr MatteScalars matteScalars(std::int32_t difference)
 {
-    return ((RuntimeCvtSInt32ToReal64(difference) / 255.0) / 3.0) + 1.0;
+    double const opacity = ((RuntimeCvtSInt32ToReal64(difference) / 255.0) / 3.0) + 1.0;
+    double const gain = opacity > 0.0 ? 1.0 / opacity : 0.0;
+    return { gain, (1.0 - opacity) * 255.0 };
 }
 
-constexpr double matteGain(double opacity) { return opacity > 0.0 ? 1.0 / opacity : 0.0; }
+constexpr std::int32_t matteChannel(std::int32_t blackChannel, MatteScalars scalars)
+{
+    return RuntimeCvtReal64ToSInt32(RuntimeCvtSInt32ToReal64(blackChannel) * scalars.gain);
+}
 
 constexpr MatteValues matteValues(Color black, Color white)
 {
     std::int32_t const difference = black.Red() - white.Red() + black.Green() - white.Green() + black.Blue() - white.Blue();
-    double const opacity = matteOpacity(difference);
-    double const gain = matteGain(opacity);
-    double const transparency = (1.0 - opacity) * 255.0;
+    MatteScalars const scalars = matteScalars(difference);
     return {
-        RuntimeCvtReal64ToSInt32(RuntimeCvtSInt32ToReal64(black.Red()) * gain),
-        RuntimeCvtReal64ToSInt32(RuntimeCvtSInt32ToReal64(black.Green()) * gain),
-        RuntimeCvtReal64ToSInt32(RuntimeCvtSInt32ToReal64(black.Blue()) * gain),
-        RuntimeCvtReal64ToSInt32(transparency),
+        matteChannel(black.Red(), scalars),
+        matteChannel(black.Green(), scalars),
+        matteChannel(black.Blue(), scalars),
+        RuntimeCvtReal64ToSInt32(scalars.transparency),
     };
 }
 

@@ -22,7 +22,10 @@ std::uint64_t nextClockCheck = passesBetweenClockChecks;
 
 namespace {
 int suspended = 0;
+bool inYield = false;
 }
+
+bool yielding() { return inYield; }
 
 Suspend::Suspend() { ++suspended; }
 Suspend::~Suspend() { --suspended; }
@@ -35,8 +38,10 @@ void yieldIfDue()
     // Events that run here may reach a yield point themselves; they must
     // not run events in turn.
     Suspend const nested;
+    inYield = true;
     if (QCoreApplication::instance())
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    inYield = false;
     timer.restart();
 }
 

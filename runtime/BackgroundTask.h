@@ -16,6 +16,10 @@ void checkClock();
 // many rows): lets events run when they are due, without counting a pass.
 void yieldIfDue();
 
+// True while events run at a yield point: input that arrives then (a drop)
+// is refused, and work that must not run inside a handler waits.
+bool yielding();
+
 // While one of these lives (a paint in progress), no events run at the
 // yield point.
 class Suspend {

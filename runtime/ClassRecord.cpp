@@ -13,9 +13,11 @@ struct Registry {
     std::map<String, int, std::less<>> builds;
 };
 
+// Records live until the process ends: objects still held by globals at
+// exit find their record when they are let go.
 Registry& registry()
 {
-    static Registry instance;
+    static Registry& instance = *new Registry;
     return instance;
 }
 }

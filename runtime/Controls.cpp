@@ -20,10 +20,13 @@
 
 namespace {
 
-void checkArguments(std::span<Value const> arguments, std::size_t count, char const* event)
+// What every stub does: checks the event's arguments, then calls.
+template <std::size_t Count>
+void callWith(Delegate const& delegate, std::span<Value const> arguments, char const* event)
 {
-    if (arguments.size() != count)
-        RaiseRuntimeException(String("the ") + event + " event takes " + std::to_string(count) + " arguments");
+    if (arguments.size() != Count)
+        RaiseRuntimeException(String("the ") + event + " event takes " + std::to_string(Count) + " arguments");
+    delegate.Invoke(arguments);
 }
 
 QFont fontNamed(String const& name, bool bold, bool italic, bool underline)
@@ -58,21 +61,8 @@ protected:
         graphics->detach();
     }
 
-    void dragEnterEvent(QDragEnterEvent* event) override
-    {
-        if (accepts(*event->mimeData()))
-            event->acceptProposedAction();
-        else
-            event->ignore();
-    }
-
-    void dragMoveEvent(QDragMoveEvent* event) override
-    {
-        if (accepts(*event->mimeData()))
-            event->acceptProposedAction();
-        else
-            event->ignore();
-    }
+    void dragEnterEvent(QDragEnterEvent* event) override { answerDrag(*event); }
+    void dragMoveEvent(QDragMoveEvent* event) override { answerDrag(*event); }
 
     void dropEvent(QDropEvent* event) override
     {
@@ -83,17 +73,28 @@ protected:
         event->acceptProposedAction();
         Ref<Canvas> const canvas(&m_canvas);
         RuntimeRunGuarded([&] {
-            Ref<DragItem> const item = DragItem::fromMimeData(*event->mimeData());
+            Ref<DragItem> const item = DragItem::fromMimeData(*event->mimeData(), m_canvas.fileDropFilter());
             canvas->raiseEvent("DropObject", { Value(Ref<Object>(canvas)), Value(Ref<Object>(item)), Value(std::int32_t { 0 }) }, false);
         });
     }
 
 private:
+    void answerDrag(QDragMoveEvent& event) const
+    {
+        if (accepts(*event.mimeData()))
+            event.acceptProposedAction();
+        else
+            event.ignore();
+    }
+
     // A drop counts when the canvas takes pictures and it carries one, or
     // when it takes files and its first file has an extension of a type the
-    // filter names.
+    // filter names. Nothing is taken while a computation lets events run:
+    // the drop would change its inputs under it.
     bool accepts(QMimeData const& dropped) const
     {
+        if (background_task::yielding())
+            return false;
         if (!m_canvas.hasEventHandler(Canvas::Lookup_().eventIndex("DropObject")))
             return false;
         if (m_canvas.acceptsPictureDrops() && dropped.hasImage())
@@ -108,29 +109,10 @@ private:
 
 }
 
-void OpenEventStub(Delegate const& delegate, std::span<Value const> arguments)
-{
-    checkArguments(arguments, 1, "Open");
-    delegate.Invoke(arguments);
-}
-
-void PaintEventStub(Delegate const& delegate, std::span<Value const> arguments)
-{
-    checkArguments(arguments, 2, "Paint");
-    delegate.Invoke(arguments);
-}
-
-void DropObjectEventStub(Delegate const& delegate, std::span<Value const> arguments)
-{
-    checkArguments(arguments, 3, "DropObject");
-    delegate.Invoke(arguments);
-}
-
-void ActionEventStub(Delegate const& delegate, std::span<Value const> arguments)
-{
-    checkArguments(arguments, 1, "Action");
-    delegate.Invoke(arguments);
-}
+void OpenEventStub(Delegate const& delegate, std::span<Value const> arguments) { callWith<1>(delegate, arguments, "Open"); }
+void PaintEventStub(Delegate const& delegate, std::span<Value const> arguments) { callWith<2>(delegate, arguments, "Paint"); }
+void DropObjectEventStub(Delegate const& delegate, std::span<Value const> arguments) { callWith<3>(delegate, arguments, "DropObject"); }
+void ActionEventStub(Delegate const& delegate, std::span<Value const> arguments) { callWith<1>(delegate, arguments, "Action"); }
 
 ClassRecord Control::buildRecord()
 {

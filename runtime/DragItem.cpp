@@ -1,5 +1,6 @@
 #include "runtime/DragItem.h"
 
+#include "runtime/FileType.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 
@@ -20,12 +21,15 @@ Ref<DragItem> DragItem::make(Ref<::Picture> picture, Ref<::FolderItem> file)
     return item;
 }
 
-Ref<DragItem> DragItem::fromMimeData(QMimeData const& data)
+Ref<DragItem> DragItem::fromMimeData(QMimeData const& data, String const& fileFilter)
 {
     Ref<::FolderItem> file;
     QList<QUrl> const urls = data.urls();
-    if (!urls.isEmpty() && urls.first().isLocalFile())
-        file = FolderItem::forPath(urls.first().toLocalFile().toStdString());
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        String const path = urls.first().toLocalFile().toStdString();
+        if (RuntimeFilterAcceptsFileName(fileFilter, path))
+            file = FolderItem::forPath(path);
+    }
     Ref<::Picture> picture;
     if (data.hasImage()) {
         QImage const image = qvariant_cast<QImage>(data.imageData());

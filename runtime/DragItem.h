@@ -18,8 +18,9 @@ public:
     bool FolderItemAvailable() const { return static_cast<bool>(m_file); }
     Ref<::FolderItem> const& FolderItem() const { return m_file; }
 
-    // The first item of Qt's drop data: its first local file, and its image.
-    static Ref<DragItem> fromMimeData(QMimeData const& data);
+    // The first item of Qt's drop data: its image, and its first local file
+    // when that file is of a type the filter names.
+    static Ref<DragItem> fromMimeData(QMimeData const& data, String const& fileFilter);
     static Ref<DragItem> make(Ref<::Picture> picture, Ref<::FolderItem> file);
 
 private:

@@ -7,9 +7,11 @@
 
 namespace {
 
+// Lives until the process ends, so that a type still held at exit can take
+// its registration back.
 std::map<String, RegisteredFileType>& registry()
 {
-    static std::map<String, RegisteredFileType> types;
+    static auto& types = *new std::map<String, RegisteredFileType>;
     return types;
 }
 

@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -154,24 +155,16 @@ void Graphics::DrawPicture(Ref<Picture> const& picture, std::int32_t x, std::int
 
     bool const scaled = width != sourceWidth || height != sourceHeight;
     if (m_painter || scaled || m_picture == &source) {
-        QImage const& image = source.image();
-        auto draw = [&](QPainter& painter) {
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
-            painter.drawImage(QRect(x, y, width, height), image, QRect(sourceX, sourceY, sourceWidth, sourceHeight));
-        };
-        if (m_painter) {
-            m_painter->save();
-            draw(*m_painter);
-            m_painter->restore();
-        } else if (m_picture == &source) {
-            QImage const copy = image.copy();
-            QPainter painter(&m_picture->image());
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
-            painter.drawImage(QRect(x, y, width, height), copy, QRect(sourceX, sourceY, sourceWidth, sourceHeight));
-        } else {
-            QPainter painter(&m_picture->image());
-            draw(painter);
-        }
+        // A picture drawn onto itself is read from a copy, so that what is
+        // drawn does not feed back into what is read.
+        QImage const copy = m_picture == &source ? source.image().copy() : QImage();
+        QImage const& image = copy.isNull() ? source.image() : copy;
+        std::optional<QPainter> own;
+        QPainter& painter = m_painter ? *m_painter : own.emplace(&m_picture->image());
+        painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
+        painter.drawImage(QRect(x, y, width, height), image, QRect(sourceX, sourceY, sourceWidth, sourceHeight));
+        painter.restore();
         return;
     }
 

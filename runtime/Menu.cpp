@@ -71,7 +71,10 @@ void MenuItem::Action()
     };
     auto const slot = editSlots.find(m_name);
     QWidget* const focus = QApplication::focusWidget();
-    if (slot != editSlots.end() && focus)
+    if (slot == editSlots.end() || !focus)
+        return;
+    QByteArray const signature = QByteArray(slot->second) + "()";
+    if (focus->metaObject()->indexOfMethod(signature.constData()) >= 0)
         QMetaObject::invokeMethod(focus, slot->second);
 }
 

@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -47,8 +48,59 @@ void freePixels(void* info)
 
 }
 
+namespace {
+std::size_t allPictureBytes = 0;
+
+[[noreturn]] void raiseNoMemory(std::int32_t width, std::int32_t height)
+{
+    Raise<OutOfMemoryException>("There is not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+}
+}
+
 Picture::Picture() = default;
-Picture::~Picture() = default;
+
+Picture::~Picture()
+{
+    releaseMemory();
+}
+
+std::size_t Picture::heldBytes()
+{
+    return allPictureBytes;
+}
+
+std::size_t Picture::memoryBudget()
+{
+    // Three quarters of the machine's memory, for all pictures together.
+    static std::size_t const budget = [] {
+        long const pages = sysconf(_SC_PHYS_PAGES);
+        long const pageSize = sysconf(_SC_PAGE_SIZE);
+        if (pages <= 0 || pageSize <= 0)
+            return SIZE_MAX;
+        return static_cast<std::size_t>(pages) / 4 * 3 * static_cast<std::size_t>(pageSize);
+    }();
+    return budget;
+}
+
+void Picture::checkMemory(std::int32_t width, std::int32_t height) const
+{
+    std::size_t const bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    if (bytes > memoryBudget() || allPictureBytes - m_bytes > memoryBudget() - bytes)
+        raiseNoMemory(width, height);
+}
+
+void Picture::claimMemory(std::int32_t width, std::int32_t height)
+{
+    releaseMemory();
+    m_bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    allPictureBytes += m_bytes;
+}
+
+void Picture::releaseMemory()
+{
+    allPictureBytes -= m_bytes;
+    m_bytes = 0;
+}
 
 ClassRecord Picture::buildRecord()
 {
@@ -63,9 +115,11 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
     // Fresh zeroed memory is transparent black already, and for large
     // pictures the system hands it out without touching it.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    checkMemory(width, height);
     std::uint32_t* pixels = allocatePixels(count);
     if (!pixels)
-        Raise<OutOfMemoryException>("There is not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+        raiseNoMemory(width, height);
+    claimMemory(width, height);
     // The image frees the buffer when it goes; it never copies it, since
     // nothing shares it.
     m_image = std::make_unique<QImage>(reinterpret_cast<uchar*>(pixels), width, height,

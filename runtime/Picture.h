@@ -67,8 +67,20 @@ public:
     // picture: nothing has been handed a row to write to since.
     bool knownClear() const { return m_knownClear; }
 
+    // The bytes that all pictures hold together, and how much they may.
+    static std::size_t heldBytes();
+    static std::size_t memoryBudget();
+
 private:
     void Exit_();
+    // Pictures are counted against a memory budget: one that would not fit
+    // raises OutOfMemoryException here, before the system would end the
+    // process for taking too much. Claiming counts the picture's new pixels
+    // in place of its old ones.
+    void checkMemory(std::int32_t width, std::int32_t height) const;
+    void claimMemory(std::int32_t width, std::int32_t height);
+    void releaseMemory();
+    std::size_t m_bytes = 0;
     // A picture that owns the image, converted to straight ARGB and shared
     // with nothing else; the pixels are copied only when they must be.
     static Ref<Picture> adopt(QImage image);

@@ -421,6 +421,8 @@ Ref<Picture> Picture::adopt(QImage image)
 {
     int const width = image.width();
     int const height = image.height();
+    Ref<Picture> picture = RuntimeNewObject<Picture>();
+    picture->checkMemory(width, height);
     // Qt reports a failed allocation as a null image. Converting costs
     // nothing for an image in the right format already.
     image.convertTo(QImage::Format_ARGB32);
@@ -430,7 +432,7 @@ Ref<Picture> Picture::adopt(QImage image)
     if (!bits)
         Raise<OutOfMemoryException>("There is not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
 
-    Ref<Picture> picture = RuntimeNewObject<Picture>();
+    picture->claimMemory(width, height);
     picture->m_image = std::make_unique<QImage>(std::move(image));
     picture->m_pixels = reinterpret_cast<std::uint32_t*>(bits);
     picture->m_width = width;

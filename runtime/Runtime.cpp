@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <iostream>
 #include <memory>
@@ -147,18 +148,31 @@ std::int32_t RuntimeRun()
     return state().loopStatus;
 }
 
-void UnhandledException(Ref<RuntimeException> const& exception)
+namespace {
+
+void noteUnhandled(RuntimeException const& e)
 {
-    RuntimeException& e = exception.checked();
     RuntimeRecord("UnhandledException", { e.classRecord().name, e.Message });
     std::cerr << "Vantrel: unhandled " << e.classRecord().name;
     if (!e.Message.empty())
         std::cerr << ": " << e.Message;
     std::cerr << std::endl;
+}
+
+void present(Ref<RuntimeException> const& exception)
+{
     if (state().presenter)
         state().presenter(exception);
     else
         showInMessageBox(exception);
+}
+
+}
+
+void UnhandledException(Ref<RuntimeException> const& exception)
+{
+    noteUnhandled(exception.checked());
+    present(exception);
 }
 
 void RuntimeSetUnhandledExceptionPresenter(UnhandledExceptionPresenter presenter)
@@ -216,6 +230,14 @@ void RuntimeRunGuarded(std::function<void()> const& handler)
     } catch (...) {
         exception = RuntimeCurrentException();
     }
-    if (exception)
-        UnhandledException(exception);
+    if (!exception)
+        return;
+    // The report is written at once; the message box waits until the event
+    // is over, so that its own event loop does not run inside a paint or
+    // while the program that sent a drop waits for its answer.
+    noteUnhandled(*exception);
+    if (QCoreApplication::instance())
+        QTimer::singleShot(0, QCoreApplication::instance(), [exception] { present(exception); });
+    else
+        present(exception);
 }

@@ -52,7 +52,8 @@ void RuntimeReleaseFrameworkGlobals();
 std::int32_t RuntimeExit();
 
 // Runs an event handler of the program's: a runtime exception that ends it
-// is reported as unhandled, and the event loop goes on.
+// is reported as unhandled (the message box shows once the event is over),
+// and the event loop goes on.
 void RuntimeRunGuarded(std::function<void()> const& handler);
 
 // Wraps any exception in flight as a runtime exception, for reporting.

@@ -1,5 +1,6 @@
 #include "runtime/Window.h"
 
+#include "runtime/BackgroundTask.h"
 #include "runtime/Controls.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Recorder.h"
@@ -176,6 +177,12 @@ void Window::build()
 
 void Window::closedByUser()
 {
+    // Letting go of the window may free it and its widgets; not while a
+    // computation lets events run, since one of its handlers is under way.
+    if (background_task::yielding()) {
+        QTimer::singleShot(0, m_widget.get(), [this] { closedByUser(); });
+        return;
+    }
     RuntimeRecord("Window closed", { classRecord().name });
     Ref<Window> const self(this); // keeps the object alive to the end of this call
     if (auto* windows = framework_globals::windows)

@@ -1,4 +1,5 @@
 #include "matte/MatteArithmetic.h"
+#include "runtime/BackgroundTask.h"
 #include "runtime/RGBSurface.h"
 #include "runtime/Runtime.h"
 #include "support/Drops.h"
@@ -161,11 +162,49 @@ TEST_F(Road, OnlyTheFirstOfSeveralFilesIsTaken)
     EXPECT_EQ(window->whitepicture->Width(), 3);
 }
 
+TEST_F(Road, PictureDataIsTakenWhenTheFileBesideItIsNotOfAnAcceptedType)
+{
+    QString const text = folder.filePath("notes.txt");
+    QFile(text).open(QIODevice::WriteOnly);
+    EXPECT_TRUE(drop("WhiteInCanvas", { text }, solid(6, 2, Qt::white)));
+    ASSERT_TRUE(window->whitepicture);
+    EXPECT_EQ(window->whitepicture->Width(), 6);
+}
+
+TEST_F(Road, NoDropAndNoCloseTakesEffectWhileAComputationLetsEventsRun)
+{
+    // Large enough that the computation passes a yield point that lets
+    // events run, some 30 ms in.
+    window->whitepicture = Picture::create(4000, 3000);
+    window->blackpicture = Picture::create(4000, 3000);
+    Ref<Picture> const white = window->whitepicture;
+    bool accepted = true;
+    bool ran = false;
+    WeakRef<Window1> watched(window);
+    QTimer::singleShot(0, [&] {
+        ran = true;
+        accepted = drop("WhiteInCanvas", { file("late.png", solid(4, 4, Qt::white)) });
+        window->widget()->close();
+    });
+    window->Process();
+    ASSERT_TRUE(ran) << "no events ran during the computation";
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(window->whitepicture.get(), white.get());
+    EXPECT_EQ(window->alphapicture->Width(), 4000);
+    // The close takes effect once the computation is over.
+    window = nullptr;
+    EXPECT_FALSE(watched.lock().isNil());
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_TRUE(watched.lock().isNil());
+}
+
 TEST_F(Road, APictureTooLargeToCopyIsReportedAndChangesNothing)
 {
     drop("WhiteInCanvas", { file("w.png", solid(4, 4, Qt::white)) });
     Ref<Picture> const kept = window->whitepicture;
     EXPECT_TRUE(drop("WhiteInCanvas", {}, solid(32768, 1, Qt::white)));
+    QApplication::processEvents(); // the report shows once the drop is over
     EXPECT_EQ(window->whitepicture.get(), kept.get());
     EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
     EXPECT_TRUE(window->alphapicture.isNil());
@@ -363,6 +402,7 @@ TEST_F(Saving, AFolderThatCannotBeWrittenIsReportedAndLeavesNoFile)
         save(dialog);
     });
     click();
+    QApplication::processEvents();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].rfind("IOException: ", 0), 0u) << reports[0];
     EXPECT_FALSE(QFile::exists("/proc/vantrel-cannot-write-here.png"));

@@ -236,6 +236,24 @@ TEST(PictureTest, APictureThatDoesNotFitInMemoryRaisesInsteadOfCrashing)
 #endif
 }
 
+TEST(PictureTest, PicturesTogetherStayWithinTheMemoryBudget)
+{
+    // Large pictures whose pixels are never touched cost address space
+    // only, so the budget can be reached without using memory.
+    std::size_t const baseline = Picture::heldBytes();
+    std::vector<Ref<Picture>> held;
+    Ref<RuntimeException> raised;
+    for (int i = 0; i < 64 && !raised; ++i) {
+        raised = raisedBy([&] { held.push_back(Picture::create(32767, 32767)); });
+        EXPECT_LE(Picture::heldBytes(), Picture::memoryBudget());
+    }
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->isKindOf(OutOfMemoryException::Lookup_()));
+    EXPECT_EQ(raised->Message, "There is not enough memory for a picture of 32767 x 32767 pixels");
+    held.clear();
+    EXPECT_EQ(Picture::heldBytes(), baseline);
+}
+
 TEST(PictureTest, NewPictureIsTransparentBlackWithOneGraphics)
 {
     Ref<Picture> picture = Picture::create(3, 2);
