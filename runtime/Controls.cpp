@@ -153,35 +153,33 @@ RectControl::~RectControl()
     delete m_widget;
 }
 
-template <class T>
-ClassRecordBuilder<T>& RectControl::addRectControlProperties(ClassRecordBuilder<T>& b)
-{
-    return b.property("Name", "s", {}, &T::m_name, &T::noEffect)
-        .property("Index", "i4", {}, &T::m_index, &T::noEffect)
-        .property("Left", "i4", {}, &T::m_left, &T::applyGeometry)
-        .property("Top", "i4", {}, &T::m_top, &T::applyGeometry)
-        .property("Width", "i4", {}, &T::m_width, &T::applyGeometry)
-        .property("Height", "i4", {}, &T::m_height, &T::applyGeometry)
-        .property("LockLeft", "b", {}, &T::m_lockLeft, &T::noEffect)
-        .property("LockTop", "b", {}, &T::m_lockTop, &T::noEffect)
-        .property("LockRight", "b", {}, &T::m_lockRight, &T::noEffect)
-        .property("LockBottom", "b", {}, &T::m_lockBottom, &T::noEffect)
-        .property("TabPanelIndex", "i4", {}, &T::m_tabPanelIndex, &T::noEffect)
-        .property("TabIndex", "i4", {}, &T::m_tabIndex, &T::noEffect)
-        .property("TabStop", "b", {}, &T::m_tabStop, &T::applyTabStop)
-        .property("Visible", "b", {}, &T::m_visible, &T::applyVisible)
-        .property("HelpTag", "s", {}, &T::m_helpTag, &T::applyHelpTag)
-        .property("AutoDeactivate", "b", {}, &T::m_autoDeactivate, &T::noEffect)
-        .property("Enabled", "b", {}, &T::m_enabled, &T::applyEnabled)
-        .property("InitialParent", "s", {}, &T::m_initialParent, &T::noEffect);
-}
-
+// The settings every control shares; a subclass's record lists only its
+// own, and finds these through its superclass.
 ClassRecord RectControl::buildRecord()
 {
-    ClassRecordBuilder<RectControl> builder("RectControl", &Control::Lookup_());
-    builder.events({ "MouseEnter", "MouseExit", "MouseMove", "DropObject", "DragEnter", "DragExit", "DragOver",
-        "KeyDown", "KeyUp", "ConstructContextualMenu", "ContextualMenuAction", "MouseWheel" });
-    return addRectControlProperties(builder).build();
+    using C = RectControl;
+    return ClassRecordBuilder<C>("RectControl", &Control::Lookup_())
+        .events({ "MouseEnter", "MouseExit", "MouseMove", "DropObject", "DragEnter", "DragExit", "DragOver",
+            "KeyDown", "KeyUp", "ConstructContextualMenu", "ContextualMenuAction", "MouseWheel" })
+        .property("Name", "s", {}, &C::m_name, &C::noEffect)
+        .property("Index", "i4", {}, &C::m_index, &C::noEffect)
+        .property("Left", "i4", {}, &C::m_left, &C::applyGeometry)
+        .property("Top", "i4", {}, &C::m_top, &C::applyGeometry)
+        .property("Width", "i4", {}, &C::m_width, &C::applyGeometry)
+        .property("Height", "i4", {}, &C::m_height, &C::applyGeometry)
+        .property("LockLeft", "b", {}, &C::m_lockLeft, &C::noEffect)
+        .property("LockTop", "b", {}, &C::m_lockTop, &C::noEffect)
+        .property("LockRight", "b", {}, &C::m_lockRight, &C::noEffect)
+        .property("LockBottom", "b", {}, &C::m_lockBottom, &C::noEffect)
+        .property("TabPanelIndex", "i4", {}, &C::m_tabPanelIndex, &C::noEffect)
+        .property("TabIndex", "i4", {}, &C::m_tabIndex, &C::noEffect)
+        .property("TabStop", "b", {}, &C::m_tabStop, &C::applyTabStop)
+        .property("Visible", "b", {}, &C::m_visible, &C::applyVisible)
+        .property("HelpTag", "s", {}, &C::m_helpTag, &C::applyHelpTag)
+        .property("AutoDeactivate", "b", {}, &C::m_autoDeactivate, &C::noEffect)
+        .property("Enabled", "b", {}, &C::m_enabled, &C::applyEnabled)
+        .property("InitialParent", "s", {}, &C::m_initialParent, &C::noEffect)
+        .build();
 }
 
 void RectControl::Constructor()
@@ -267,15 +265,14 @@ void RectControl::applyTabStop()
 
 ClassRecord Canvas::buildRecord()
 {
-    ClassRecordBuilder<Canvas> builder("Canvas", &RectControl::Lookup_());
-    builder.events({ "Paint", "MouseDown", "MouseDrag", "MouseUp", "DoubleClick", "GotFocus", "LostFocus" });
-    addRectControlProperties(builder)
+    return ClassRecordBuilder<Canvas>("Canvas", &RectControl::Lookup_())
+        .events({ "Paint", "MouseDown", "MouseDrag", "MouseUp", "DoubleClick", "GotFocus", "LostFocus" })
         .property("UseFocusRing", "b", {}, &Canvas::m_useFocusRing, &Canvas::noEffect)
         .property("AcceptFocus", "b", {}, &Canvas::m_acceptFocus, &Canvas::applyTabStop)
         .property("AcceptTabs", "b", {}, &Canvas::m_acceptTabs, &Canvas::noEffect)
         .property("DoubleBuffer", "b", {}, &Canvas::m_doubleBuffer, &Canvas::noEffect)
-        .property("EraseBackground", "b", {}, &Canvas::m_eraseBackground, &Canvas::noEffect);
-    return builder.build();
+        .property("EraseBackground", "b", {}, &Canvas::m_eraseBackground, &Canvas::noEffect)
+        .build();
 }
 
 QWidget* Canvas::makeWidget()
@@ -299,8 +296,7 @@ void Canvas::AcceptFileDrop(String const& filter)
 
 ClassRecord Label::buildRecord()
 {
-    ClassRecordBuilder<Label> builder("Label", &RectControl::Lookup_());
-    addRectControlProperties(builder)
+    return ClassRecordBuilder<Label>("Label", &RectControl::Lookup_())
         .property("Text", "s", {}, &Label::m_text, &Label::applyText)
         .property("TextAlign", "i4", {}, &Label::m_textAlign, &Label::applyLook)
         .property("TextColor", "c", {}, &Label::m_textColor, &Label::applyLook)
@@ -312,8 +308,8 @@ ClassRecord Label::buildRecord()
         .property("Italic", "b", {}, &Label::m_italic, &Label::applyLook)
         .property("Underline", "b", {}, &Label::m_underline, &Label::applyLook)
         .property("DataSource", "s", {}, &Label::m_dataSource, &Label::noEffect)
-        .property("DataField", "s", {}, &Label::m_dataField, &Label::noEffect);
-    return builder.build();
+        .property("DataField", "s", {}, &Label::m_dataField, &Label::noEffect)
+        .build();
 }
 
 QWidget* Label::makeWidget()
@@ -357,9 +353,8 @@ void Label::applyLook()
 
 ClassRecord PushButton::buildRecord()
 {
-    ClassRecordBuilder<PushButton> builder("PushButton", &RectControl::Lookup_());
-    builder.events({ "Action", "GotFocus", "LostFocus" });
-    addRectControlProperties(builder)
+    return ClassRecordBuilder<PushButton>("PushButton", &RectControl::Lookup_())
+        .events({ "Action", "GotFocus", "LostFocus" })
         .property("Caption", "s", {}, &PushButton::m_caption, &PushButton::applyCaption)
         .property("Default", "b", {}, &PushButton::m_default, &PushButton::applyDefault)
         .property("Cancel", "b", {}, &PushButton::m_cancel, &PushButton::applyDefault)
@@ -367,8 +362,8 @@ ClassRecord PushButton::buildRecord()
         .property("TextFont", "s", {}, &PushButton::m_textFont, &PushButton::applyLook)
         .property("Bold", "b", {}, &PushButton::m_bold, &PushButton::applyLook)
         .property("Italic", "b", {}, &PushButton::m_italic, &PushButton::applyLook)
-        .property("Underline", "b", {}, &PushButton::m_underline, &PushButton::applyLook);
-    return builder.build();
+        .property("Underline", "b", {}, &PushButton::m_underline, &PushButton::applyLook)
+        .build();
 }
 
 QWidget* PushButton::makeWidget()

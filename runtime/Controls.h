@@ -85,8 +85,6 @@ protected:
     void applyHelpTag();
     void applyTabStop();
     void noEffect() { }
-    template <class T>
-    static ClassRecordBuilder<T>& addRectControlProperties(ClassRecordBuilder<T>& builder);
 
     QWidget* m_widget = nullptr;
     String m_name;
