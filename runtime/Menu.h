@@ -13,7 +13,8 @@ class MenuItem : public RuntimeClass<MenuItem> {
 public:
     static ClassRecord buildRecord();
     // The class record's look-up and the search of the tree share a name;
-    // every menu class declares both, so that neither hides the other.
+    // every menu class declares both (through MenuClass below), so that
+    // neither hides the other.
     using RuntimeClass<MenuItem>::Lookup_;
 
     // The argument-less constructor; subclasses replace it to build a tree.
@@ -51,19 +52,24 @@ private:
     std::vector<Ref<MenuItem>> m_children;
 };
 
-class MenuBar : public RuntimeClass<MenuBar, MenuItem> {
+// The base of every class below MenuItem: its record's look-up beside the
+// search of the tree.
+template <class Self, class Base>
+class MenuClass : public RuntimeClass<Self, Base> {
 public:
-    static ClassRecord buildRecord();
-    using RuntimeClass<MenuBar, MenuItem>::Lookup_;
+    using RuntimeClass<Self, Base>::Lookup_;
     Ref<MenuItem> Lookup_(String const& name) const { return MenuItem::Lookup_(name); }
 };
 
-// The item that quits the application.
-class QuitMenuItem : public RuntimeClass<QuitMenuItem, MenuItem> {
+class MenuBar : public MenuClass<MenuBar, MenuItem> {
 public:
     static ClassRecord buildRecord();
-    using RuntimeClass<QuitMenuItem, MenuItem>::Lookup_;
-    Ref<MenuItem> Lookup_(String const& name) const { return MenuItem::Lookup_(name); }
+};
+
+// The item that quits the application.
+class QuitMenuItem : public MenuClass<QuitMenuItem, MenuItem> {
+public:
+    static ClassRecord buildRecord();
     void Action() override;
 };
 

@@ -4,11 +4,9 @@
 
 // The program's one menu bar: File with Quit, and Edit with Undo, Cut, Copy,
 // Paste, Delete and Select All. One instance, built on first request.
-class MenuBar1 : public RuntimeClass<MenuBar1, MenuBar> {
+class MenuBar1 : public MenuClass<MenuBar1, MenuBar> {
 public:
     static ClassRecord buildRecord();
-    using RuntimeClass<MenuBar1, MenuBar>::Lookup_;
-    Ref<MenuItem> Lookup_(String const& name) const { return MenuItem::Lookup_(name); }
 
     // Builds the two menus; replaces the inherited constructor.
     void Constructor() override;
