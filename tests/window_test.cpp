@@ -153,15 +153,11 @@ TEST_F(MainWindowLayout, AccessorsFindControlsAndMenuItems)
 
 TEST_F(MainWindowLayout, OpenHandlersRanAfterTheControlsWereMade)
 {
-    auto position = [&](String const& operation, std::vector<String> const& arguments) {
-        auto found = std::find_if(calls.begin(), calls.end(), [&](RecordedCall const& c) { return c.operation == operation && c.arguments == arguments; });
-        return found - calls.begin();
-    };
-    long const lastMade = position("RuntimeNewObject", { "Label" }) + 2; // the last label is the seventh control
+    long const lastMade = indexOf("RuntimeNewObject", { "Label" }) + 2; // the last label is the seventh control
     EXPECT_EQ(count("AcceptPictureDrop", { "WhiteInCanvas" }), 1);
     EXPECT_EQ(count("AcceptPictureDrop", { "BlackInCanvas" }), 1);
     EXPECT_EQ(count("AcceptPictureDrop", { "AlphaCanvas" }), 0);
-    EXPECT_GT(position("AcceptPictureDrop", { "WhiteInCanvas" }), lastMade);
+    EXPECT_GT(indexOf("AcceptPictureDrop", { "WhiteInCanvas" }), lastMade);
     EXPECT_EQ(window->WhiteInCanvas()->fileDropFilter(), "image/png;image/jpeg;image/tiff;image/pict;image/gif;image/x-bmp;image/x-targa;");
 }
 

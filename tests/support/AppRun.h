@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Recorder.h"
+#include "support/RecordedCalls.h"
 #include "runtime/Runtime.h"
 #include "shell/Startup.h"
 #include "window/Window1.h"
@@ -16,8 +17,7 @@
 // A whole run of the program, start-up to exit, with the framework's calls
 // recorded. `whileRunning` runs once the event loop has started; the run
 // ends when it quits, or when it has not quit by itself, through File, Quit.
-struct AppRun {
-    std::vector<RecordedCall> calls;
+struct AppRun : RecordedCalls {
     std::int32_t status = -1;
 
     explicit AppRun(std::function<void()> whileRunning = {}, std::function<void(RecordedCall const&)> onCall = {})
@@ -54,33 +54,5 @@ struct AppRun {
                 return action;
         }
         return nullptr;
-    }
-
-    // The position of the first call of that operation with those leading
-    // arguments, or -1.
-    long indexOf(String const& operation, std::vector<String> const& arguments = {}, long from = 0) const
-    {
-        for (long i = from; i < static_cast<long>(calls.size()); ++i) {
-            RecordedCall const& call = calls[static_cast<std::size_t>(i)];
-            if (call.operation == operation && call.arguments.size() >= arguments.size()
-                && std::equal(arguments.begin(), arguments.end(), call.arguments.begin()))
-                return i;
-        }
-        return -1;
-    }
-
-    std::vector<RecordedCall> only(String const& operation) const
-    {
-        std::vector<RecordedCall> found;
-        std::copy_if(calls.begin(), calls.end(), std::back_inserter(found), [&](RecordedCall const& c) { return c.operation == operation; });
-        return found;
-    }
-
-    long count(String const& operation, std::vector<String> const& arguments = {}) const
-    {
-        long n = 0;
-        for (long i = indexOf(operation, arguments); i >= 0; i = indexOf(operation, arguments, i + 1))
-            ++n;
-        return n;
     }
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Recorder.h"
+#include "support/RecordedCalls.h"
 #include "runtime/Runtime.h"
 #include "shell/Imagetypes.h"
 #include "shell/MenuBar1.h"
@@ -14,9 +15,8 @@
 
 // Builds the main window the way start-up does, without the event loop, and
 // takes it down again afterwards. Framework calls are recorded.
-struct MainWindow : ::testing::Test {
+struct MainWindow : ::testing::Test, RecordedCalls {
     Ref<Window1> window;
-    std::vector<RecordedCall> calls;
 
     void SetUp() override
     {
@@ -40,9 +40,4 @@ struct MainWindow : ::testing::Test {
 
     QWidget* widgetOf(char const* control) const { return window->ControlByName_(control)->widget(); }
     QWidget* content() const { return window->contentWidget(); }
-
-    long count(String const& operation, std::vector<String> const& arguments) const
-    {
-        return std::count_if(calls.begin(), calls.end(), [&](RecordedCall const& c) { return c.operation == operation && c.arguments == arguments; });
-    }
 };
