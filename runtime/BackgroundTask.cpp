@@ -1,7 +1,10 @@
 #include "runtime/BackgroundTask.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCursor>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 
 namespace {
 constexpr std::uint64_t passesBetweenClockChecks = 4096;
@@ -23,7 +26,49 @@ std::uint64_t nextClockCheck = passesBetweenClockChecks;
 namespace {
 int suspended = 0;
 bool inYield = false;
+bool showingBusy = false;
+
+// Work that reaches a yield point has run long enough for the user to
+// notice: the pointer says the window is busy until the event loop next
+// waits for input, which it does only once the work is over (or a modal
+// dialog takes over).
+void restoreWhenIdle()
+{
+    if (!showingBusy || inYield)
+        return;
+    showingBusy = false;
+    QGuiApplication::restoreOverrideCursor();
 }
+
+// Work is timed from when the event loop last woke up to hand it an event,
+// so a short piece of work after a long idle spell does not yield at once.
+void startTiming()
+{
+    if (!inYield)
+        sinceLastYield().restart();
+}
+
+void watchEventLoop()
+{
+    QAbstractEventDispatcher* const dispatcher = QAbstractEventDispatcher::instance();
+    static QAbstractEventDispatcher* watched = nullptr;
+    if (!dispatcher || watched == dispatcher)
+        return;
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, &restoreWhenIdle);
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &startTiming);
+    watched = dispatcher;
+}
+
+void showBusy()
+{
+    if (showingBusy || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    showingBusy = true;
+    QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+}
+}
+
+bool showingBusyCursor() { return showingBusy; }
 
 bool yielding() { return inYield; }
 
@@ -32,6 +77,7 @@ Suspend::~Suspend() { --suspended; }
 
 void yieldIfDue()
 {
+    watchEventLoop();
     QElapsedTimer& timer = sinceLastYield();
     if (timer.elapsed() < millisecondsBetweenYields || suspended > 0)
         return;
@@ -39,8 +85,10 @@ void yieldIfDue()
     // not run events in turn.
     Suspend const nested;
     inYield = true;
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance()) {
+        showBusy();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
     inYield = false;
     timer.restart();
 }

@@ -6,7 +6,8 @@
 // costs a counter; every few thousand passes the clock is read, and once
 // about 30 ms have gone by since the last time, pending paint and timer
 // events run. User input never runs here, so no drop or click can arrive in
-// the middle of a computation.
+// the middle of a computation. From the first such yield until the work is
+// over, the pointer shows the busy cursor.
 namespace background_task {
 extern std::uint64_t passes;
 extern std::uint64_t nextClockCheck;
@@ -19,6 +20,10 @@ void yieldIfDue();
 // True while events run at a yield point: input that arrives then (a drop)
 // is refused, and work that must not run inside a handler waits.
 bool yielding();
+
+// True from the first yield of a piece of work until the event loop waits
+// for input again: meanwhile the pointer shows the busy cursor.
+bool showingBusyCursor();
 
 // While one of these lives (a paint in progress), no events run at the
 // yield point.

@@ -1,3 +1,4 @@
+#include "runtime/BackgroundTask.h"
 #include "runtime/Delegate.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
@@ -5,6 +6,12 @@
 #include "runtime/Picture.h"
 #include "runtime/RGBSurface.h"
 #include "support/Raises.h"
+
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -377,4 +384,49 @@ TEST(GraphicsTest, FillAndClearStayInsideThePicture)
     EXPECT_EQ(s->Pixel(1, 1), RGB(0, 0, 0, 255));
 }
 
+}
+
+namespace {
+
+// Work long enough to pass a yield point that lets events run.
+void workFor(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds)
+        background_task::yieldIfDue();
+}
+
+// Lets the event loop run, waiting for events, for that long.
+void runEventLoopFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+Qt::CursorShape pointerShape()
+{
+    QCursor const* cursor = QGuiApplication::overrideCursor();
+    return cursor ? cursor->shape() : Qt::ArrowCursor;
+}
+
+}
+
+TEST(YieldPoint, LongWorkShowsTheBusyCursorUntilTheEventLoopIsIdleAgain)
+{
+    Qt::CursorShape duringWork = Qt::ArrowCursor;
+    QTimer::singleShot(0, [&] { duringWork = pointerShape(); });
+    workFor(80);
+    EXPECT_EQ(duringWork, Qt::BusyCursor) << "the timer ran at a yield point, while the work went on";
+    EXPECT_EQ(pointerShape(), Qt::BusyCursor);
+
+    runEventLoopFor(5);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << "every busy cursor set was restored";
+
+    // Work is timed from when the loop woke up for it, not from the last
+    // yield: a short piece of work after an idle spell shows nothing.
+    runEventLoopFor(60);
+    workFor(5);
+    EXPECT_EQ(pointerShape(), Qt::ArrowCursor);
 }
