@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QWidget>
 
@@ -62,16 +63,39 @@ Ref<MenuItem> MenuItem::Item(std::int32_t index) const
     return m_children[static_cast<std::size_t>(index)];
 }
 
+namespace {
+
+// Deletes the selection of the text field that has the focus, as its Delete
+// key does; with nothing selected it does nothing, so the item never eats a
+// character the user did not choose.
+void deleteSelection(QWidget* field)
+{
+    if (field->inputMethodQuery(Qt::ImCurrentSelection).toString().isEmpty())
+        return;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
+    QCoreApplication::sendEvent(field, &press);
+    QCoreApplication::sendEvent(field, &release);
+}
+
+}
+
 void MenuItem::Action()
 {
+    QWidget* const focus = QApplication::focusWidget();
+    if (!focus)
+        return;
+    if (m_name == "EditClear") {
+        deleteSelection(focus);
+        return;
+    }
     // The standard editing slots of Qt's text widgets, by item name.
     static std::map<String, char const*> const editSlots {
         { "EditUndo", "undo" }, { "EditCut", "cut" }, { "EditCopy", "copy" },
-        { "EditPaste", "paste" }, { "EditClear", "del" }, { "EditSelectAll", "selectAll" },
+        { "EditPaste", "paste" }, { "EditSelectAll", "selectAll" },
     };
     auto const slot = editSlots.find(m_name);
-    QWidget* const focus = QApplication::focusWidget();
-    if (slot == editSlots.end() || !focus)
+    if (slot == editSlots.end())
         return;
     QByteArray const signature = QByteArray(slot->second) + "()";
     if (focus->metaObject()->indexOfMethod(signature.constData()) >= 0)

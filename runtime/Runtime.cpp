@@ -33,7 +33,7 @@ struct RunState {
     std::unique_ptr<QApplication> ownApplication;
     ExceptionHelper exceptionHelper = nullptr;
     UnhandledExceptionPresenter presenter;
-    bool loopRan = false;
+    bool loopEnded = false;
     std::int32_t loopStatus = 0;
     std::vector<void*> pluginTables;
 };
@@ -55,6 +55,67 @@ void showInMessageBox(Ref<RuntimeException> const& exception)
     box.exec();
 }
 
+// Qt ends the process, with advice to reinstall, when no platform of its
+// own can start: the usual cause is a session without a graphical display.
+// While the application object starts, Qt's messages are held back; if the
+// start fails, one line says why and the run ends with status 1. Otherwise
+// the held messages go on as Qt would have given them.
+namespace platform_start {
+
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray file, function, category;
+    int line;
+    QString text;
+};
+
+std::vector<HeldMessage> held;
+
+std::string displayProblem()
+{
+    QByteArray const display = qgetenv("DISPLAY");
+    QByteArray const wayland = qgetenv("WAYLAND_DISPLAY");
+    if (display.isEmpty() && wayland.isEmpty())
+        return "no display was found (DISPLAY is not set)";
+    return "the display " + (display.isEmpty() ? wayland : display).toStdString() + " could not be opened";
+}
+
+void hold(QtMsgType type, QMessageLogContext const& context, QString const& text)
+{
+    if (type == QtFatalMsg) {
+        std::cerr << "Vantrel needs a graphical desktop: " << displayProblem() << std::endl;
+        std::_Exit(1);
+    }
+    held.push_back({ type, context.file, context.function, context.category, context.line, text });
+}
+
+void passOn(HeldMessage const& message)
+{
+    QMessageLogger logger(message.file.constData(), message.line, message.function.constData(), message.category.constData());
+    QByteArray const text = message.text.toLocal8Bit();
+    switch (message.type) {
+    case QtDebugMsg: logger.debug("%s", text.constData()); break;
+    case QtInfoMsg: logger.info("%s", text.constData()); break;
+    case QtWarningMsg: logger.warning("%s", text.constData()); break;
+    default: logger.critical("%s", text.constData()); break;
+    }
+}
+
+}
+
+std::unique_ptr<QApplication> startApplication()
+{
+    static int argc = 1;
+    static char name[] = "vantrel";
+    static char* argv[] = { name, nullptr };
+    QtMessageHandler const previous = qInstallMessageHandler(&platform_start::hold);
+    auto application = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (platform_start::HeldMessage const& message : std::exchange(platform_start::held, {}))
+        platform_start::passOn(message);
+    return application;
+}
+
 void callHandler(void* handler)
 {
     (*static_cast<std::function<void()> const*>(handler))();
@@ -65,14 +126,10 @@ void callHandler(void* handler)
 void RuntimeInit()
 {
     RuntimeRecord("RuntimeInit");
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "vantrel";
-        static char* argv[] = { name, nullptr };
-        state().ownApplication = std::make_unique<QApplication>(argc, argv);
-    }
+    if (!QCoreApplication::instance())
+        state().ownApplication = startApplication();
     QApplication::setApplicationName(QStringLiteral("Vantrel"));
-    state().loopRan = false;
+    state().loopEnded = false;
     state().loopStatus = 0;
 }
 
@@ -142,8 +199,10 @@ void* RuntimeAllocatePluginEntrypointsTable(std::int32_t count)
 std::int32_t RuntimeRun()
 {
     RuntimeRecord("RuntimeRun");
-    state().loopRan = true;
+    // Only a loop that ends as it should gives its status: one left by an
+    // exception leaves the run a failure, as a failed start-up is.
     state().loopStatus = QApplication::exec();
+    state().loopEnded = true;
     RuntimeRecord("RuntimeRun done", { std::to_string(state().loopStatus) });
     return state().loopStatus;
 }
@@ -192,7 +251,7 @@ void RuntimeReleaseFrameworkGlobals()
 
 std::int32_t RuntimeExit()
 {
-    std::int32_t const status = state().loopRan ? state().loopStatus : 1;
+    std::int32_t const status = state().loopEnded ? state().loopStatus : 1;
     RuntimeRecord("RuntimeExit", { std::to_string(status) });
     for (void* table : std::exchange(state().pluginTables, {}))
         delete static_cast<std::vector<void*>*>(table);

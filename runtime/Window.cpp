@@ -201,12 +201,16 @@ void Window::contentResized(std::int32_t width, std::int32_t height)
     m_height = height;
 }
 
+int Window::menuBarHeight() const
+{
+    return m_widget->menuWidget() && m_menuBarVisible ? m_widget->menuWidget()->sizeHint().height() : 0;
+}
+
 void Window::applySize()
 {
     if (!m_widget)
         return;
-    int const menuHeight = m_widget->menuWidget() && m_menuBarVisible ? m_widget->menuWidget()->sizeHint().height() : 0;
-    m_widget->resize(m_width, m_height + menuHeight);
+    m_widget->resize(m_width, m_height + menuBarHeight());
     m_widget->centralWidget()->resize(m_width, m_height);
 }
 
@@ -215,12 +219,16 @@ void Window::applySizeLimits()
     if (!m_widget)
         return;
     QWidget* content = m_widget->centralWidget();
-    if (m_resizeable) {
-        content->setMinimumSize(m_minWidth, m_minHeight);
-        content->setMaximumSize(m_maxWidth, m_maxHeight);
-    } else {
-        content->setFixedSize(m_width, m_height);
-    }
+    QSize const minimum = m_resizeable ? QSize(m_minWidth, m_minHeight) : QSize(m_width, m_height);
+    QSize const maximum = m_resizeable ? QSize(m_maxWidth, m_maxHeight) : QSize(m_width, m_height);
+    content->setMinimumSize(minimum);
+    content->setMaximumSize(maximum);
+    // The window manager reads the limits from the window itself, which
+    // holds the menu bar above the content: the content's own limits alone
+    // would let the frame grow past them.
+    QSize const menu(0, menuBarHeight());
+    m_widget->setMinimumSize(minimum + menu);
+    m_widget->setMaximumSize((maximum + menu).boundedTo(QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX)));
 }
 
 void Window::applyTitle()
@@ -256,6 +264,7 @@ void Window::applyMenuBarVisible()
 {
     if (m_widget && m_widget->menuWidget())
         m_widget->menuWidget()->setVisible(m_menuBarVisible);
+    applySizeLimits();
 }
 
 void Window::applyBackground()

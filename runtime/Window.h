@@ -52,6 +52,7 @@ public:
     void contentResized(std::int32_t width, std::int32_t height);
 
 private:
+    int menuBarHeight() const;
     void applySize();
     void applySizeLimits();
     void applyTitle();

@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QTest>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QMenuBar>
 
 #include <stdexcept>
@@ -112,6 +116,33 @@ TEST(ShutDown, ClosingTheWindowEndsTheRun)
     EXPECT_EQ(run.count("Free", { "Window1.Window1" }), 1);
 }
 
+// The program started as a user would, in a session without the display
+// that the environment names (or none at all).
+struct Launch {
+    char const* display; // nullptr: DISPLAY is not set
+    char const* says;
+};
+
+TEST(StartUp, WithoutADisplayTheProgramSaysSoInOneLineAndEndsWithStatusOne)
+{
+    for (Launch const& launch : { Launch { nullptr, "Vantrel needs a graphical desktop: no display was found (DISPLAY is not set)" },
+             Launch { ":97", "Vantrel needs a graphical desktop: the display :97 could not be opened" } }) {
+        QProcess app;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (char const* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.remove(name);
+        if (launch.display)
+            environment.insert("DISPLAY", launch.display);
+        app.setProcessEnvironment(environment);
+        app.start(VANTREL_APP, {});
+        ASSERT_TRUE(app.waitForFinished(30000));
+        EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(app.exitCode(), 1);
+        EXPECT_EQ(app.readAllStandardError().toStdString(), String(launch.says) + "\n");
+        EXPECT_EQ(app.readAllStandardOutput(), "");
+    }
+}
+
 TEST(StartUp, ExceptionInInitialisationIsReportedOnceAndShutDownStillRuns)
 {
     // The third registration fails, as if the framework had refused it.
@@ -165,6 +196,20 @@ TEST(UnhandledExceptions, AnExceptionEndingAnEventHandlerLeavesTheLoopRunning)
     EXPECT_EQ(reports, std::vector<String> { "from a handler" });
     EXPECT_EQ(run.count("QuitMenuAction"), 1); // the loop went on to the quit
     EXPECT_EQ(run.status, 0);
+}
+
+TEST(UnhandledExceptions, AnExceptionThatEndsTheEventLoopEndsTheRunAsAFailure)
+{
+    std::vector<String> reports;
+    RuntimeSetUnhandledExceptionPresenter([&](Ref<RuntimeException> const& e) { reports.push_back(e->Message); });
+    // Not through the exception helper: the exception leaves the loop itself.
+    AppRun const run([] { Raise<OutOfBoundsException>("out of the loop"); });
+    RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
+    EXPECT_EQ(reports, std::vector<String> { "out of the loop" });
+    EXPECT_EQ(run.indexOf("RuntimeRun done"), -1);
+    EXPECT_LT(run.indexOf("UnhandledException"), run.indexOf("RuntimeReleaseFrameworkGlobals"));
+    EXPECT_EQ(run.only("RuntimeExit").at(0).arguments, std::vector<String> { "1" });
+    EXPECT_EQ(run.status, 1);
 }
 
 void raiseNil(void*) { RaiseNilObjectException(); }
@@ -287,6 +332,54 @@ TEST(MenuBar, TreeHasTheNamesAndOnlyQuitIsAQuitItem)
     EXPECT_EQ(MenuBar1::MenuBar1_().get(), bar.get());
     MenuBar1::implicitInstance_Exit_();
     EXPECT_TRUE(MenuBar1::implicitInstance_.isNil());
+}
+
+// What each Edit item does to a text field that has the focus and holds
+// "hello world" with "world" selected, the clipboard holding "X".
+struct EditRow {
+    char const* item;
+    char const* text;     // the field's text afterwards
+    char const* selected; // its selection afterwards
+    char const* clipboard;
+};
+
+TEST(MenuBar, EditItemsActOnTheFocusedTextField)
+{
+    QWidget window;
+    auto* field = new QLineEdit(&window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == field; }));
+    Ref<MenuBar1> bar = MenuBar1::MenuBar1_();
+    for (EditRow const& row : std::vector<EditRow> {
+             { "EditCut", "hello ", "", "world" },
+             { "EditCopy", "hello world", "world", "world" },
+             { "EditPaste", "hello X", "", "X" },
+             { "EditClear", "hello ", "", "X" },
+             { "EditSelectAll", "hello world", "hello world", "X" },
+         }) {
+        field->setText("hello world");
+        field->setSelection(6, 5);
+        QGuiApplication::clipboard()->setText("X");
+        bar->Lookup_(row.item)->Action();
+        EXPECT_EQ(field->text(), row.text) << row.item;
+        EXPECT_EQ(field->selectedText(), row.selected) << row.item;
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), row.clipboard) << row.item;
+    }
+
+    // Undo takes back what Delete did; Delete with nothing selected
+    // deletes nothing.
+    field->setText("hello world");
+    field->setSelection(0, 6);
+    bar->Lookup_("EditClear")->Action();
+    EXPECT_EQ(field->text(), "world");
+    bar->Lookup_("EditUndo")->Action();
+    EXPECT_EQ(field->text(), "hello world");
+    field->setCursorPosition(0);
+    bar->Lookup_("EditClear")->Action();
+    EXPECT_EQ(field->text(), "hello world");
+    MenuBar1::implicitInstance_Exit_();
 }
 
 TEST(ClassRecords, BuiltOnceInTheirOrderAndFoundAgain)

@@ -86,6 +86,13 @@ TEST_F(MainWindowLayout, WindowHasItsTitleContentSizeLimitsAndButtons)
     EXPECT_EQ(content()->size(), QSize(786, 228));
     EXPECT_EQ(content()->minimumSize(), QSize(64, 64));
     EXPECT_EQ(content()->maximumSize(), QSize(32000, 32000));
+    // The window itself carries the limits, with its menu bar above the content.
+    int const menu = window->widget()->menuBar()->sizeHint().height();
+    EXPECT_GT(menu, 0);
+    EXPECT_EQ(window->widget()->minimumSize(), QSize(64, 64 + menu));
+    EXPECT_EQ(window->widget()->maximumSize(), QSize(32000, 32000 + menu));
+    window->widget()->resize(40000, 40000);
+    EXPECT_EQ(window->widget()->size(), QSize(32000, 32000 + menu));
     Qt::WindowFlags const flags = window->widget()->windowFlags();
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
     EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
