@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# Sets up, builds, runs and tests Vantrel on Debian 12.
-#   ./vantrel.sh run    install what is missing, build, start the app
-#   ./vantrel.sh test   install what is missing, build, run every test
-#                       (then again under AddressSanitizer and UBSan)
-#   ./vantrel.sh bench  build in release mode and run the benchmarks
+# Sets up, builds, runs and tests Vantrel on Debian 12; usage() lists the commands.
 set -euo pipefail
+
+usage() {
+    cat >&2 <<'TEXT'
+Usage: ./vantrel.sh COMMAND
+  run    install what is missing (apt-get), build, and start Vantrel
+  test   install what is missing, build, and run every test, then all of
+         them again under AddressSanitizer, UBSan and LeakSanitizer
+  bench  install what is missing, build in release mode, run the benchmarks
+TEXT
+    exit 2
+}
+
+[ $# -eq 1 ] || usage
 cd "$(dirname "$0")"
 
 packages=(g++ cmake make qt6-base-dev qt6-image-formats-plugins libgtest-dev libgmock-dev
@@ -17,28 +26,33 @@ install_missing() {
     done
     [ ${#missing[@]} -eq 0 ] && return
     echo "Installing: ${missing[*]}"
-    local sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    local as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "These Debian packages are missing: ${missing[*]}" >&2
+            echo "Install them as root (apt-get install ${missing[*]}), or install sudo, then run this again." >&2
+            exit 1
+        fi
+        as_root=(sudo)
+    fi
+    # env passes the setting through sudo, which would otherwise drop it.
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 build() { # build-dir, cmake options...
     local dir=$1; shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir.configure.log" 2>&1 \
-        || { cat "$dir.configure.log"; exit 1; }
+    mkdir -p "$dir"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$dir/configure.log" 2>&1 \
+        || { cat "$dir/configure.log"; exit 1; }
     cmake --build "$dir" -j"$(nproc)"
 }
 
-case "${1:-}" in
+case "$1" in
 run)
     install_missing
     build build
-    if [ -x build/vantrel ]; then
-        exec build/vantrel
-    else
-        echo "Built the libraries and tests; the app window is not part of the build yet."
-    fi
+    exec build/vantrel
     ;;
 test)
     install_missing
@@ -56,7 +70,6 @@ bench)
     for b in build-release/bench/*_bench; do "$b"; done
     ;;
 *)
-    sed -n '2,7p' "$0"
-    exit 2
+    usage
     ;;
 esac
