@@ -1,6 +1,7 @@
 #pragma once
 
 #include "runtime/Object.h"
+#include "runtime/Recorder.h"
 #include "runtime/Value.h"
 
 #include <functional>
@@ -96,7 +97,7 @@ class RuntimeClass : public Base {
 public:
     using Base::Base;
     static ClassRecord const& Lookup_() { return classRecordOf<Self>(); }
-    static void ctblinit_() { classRecordOf<Self>(); }
+    static void ctblinit_() { RuntimeRecord("ctblinit", { classRecordOf<Self>().name }); }
 };
 
 // A new object of the record's class, holding one reference for the caller.

@@ -143,6 +143,7 @@ bool Control::raiseEvent(std::string_view event, std::vector<Value> arguments, b
 
 void RuntimeAddEventHandler(Ref<Control> const& control, int index, EventStub stub, Ref<Delegate> delegate)
 {
+    RuntimeRecord("RuntimeAddEventHandler", { control->controlName(), std::to_string(index), delegate ? delegate->Signature() : String() });
     control->addEventHandler(index, stub, std::move(delegate));
 }
 

@@ -107,6 +107,7 @@ void Window::AddControl_(String const& name, Ref<RectControl> const& control)
     RectControl& added = control.checked();
     if (!m_widget)
         RaiseRuntimeException("controls can only be added to a window that is being built");
+    RuntimeRecord("Window.AddControl", { name });
     m_controls.emplace_back(name, control);
     added.attach(*this, contentWidget());
 }

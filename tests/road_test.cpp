@@ -253,7 +253,8 @@ void cancel(QFileDialog& dialog) { press(dialog, QDialogButtonBox::RejectRole); 
 
 // Plays the user at the save dialog: each time a dialog shows, the next
 // action given runs on it. A message box that the dialog shows in turn is
-// noted and closed, so that a test never waits for it.
+// noted and answered with the button given, or else closed, so that a test
+// never waits for it.
 class DialogDriver {
 public:
     DialogDriver()
@@ -263,6 +264,8 @@ public:
         m_poll.start();
     }
     void next(std::function<void(QFileDialog&)> act) { m_actions.push_back(std::move(act)); }
+    void answerBoxesWith(QMessageBox::StandardButton answer) { m_answer = answer; }
+    std::size_t boxesSeen() const { return m_boxes.size(); }
     std::vector<QString> takeBoxes() { return std::exchange(m_boxes, {}); }
 
 private:
@@ -272,7 +275,10 @@ private:
         ++m_ticks;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             m_boxes.push_back(box->text());
-            box->reject();
+            if (QAbstractButton* answer = box->button(m_answer))
+                answer->click();
+            else
+                box->reject();
             return;
         }
         auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -301,6 +307,7 @@ private:
     std::function<void(QFileDialog&)> m_action;
     std::vector<std::function<void(QFileDialog&)>> m_actions;
     std::vector<QString> m_boxes;
+    QMessageBox::StandardButton m_answer = QMessageBox::NoButton;
 };
 
 struct Saving : Road {
@@ -393,6 +400,43 @@ TEST_F(Saving, SecondSaveWritesTheCurrentResult)
     click();
     expectSavedResult(pictures + "/second.png");
     EXPECT_EQ(QImage(pictures + "/second.png").width(), 7);
+}
+
+TEST_F(Saving, ReplacingAFileAsksFirstAndOnlyYesReplacesIt)
+{
+    QString const target = pictures + "/vantrel.png";
+    auto contentOf = [&] {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    {
+        QFile old(target);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the user's own file");
+    }
+    QPushButton* const button = qobject_cast<QPushButton*>(widgetOf("PushButton1"));
+
+    // "No" keeps the file; the user then leaves the dialog.
+    driver.answerBoxesWith(QMessageBox::No);
+    whenDialogOpens([this](QFileDialog& dialog) {
+        if (driver.boxesSeen() == 0)
+            save(dialog);
+        else
+            cancel(dialog);
+    });
+    QTest::mouseClick(button, Qt::LeftButton);
+    std::vector<QString> boxes = driver.takeBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains("already exists")) << boxes[0].toStdString();
+    EXPECT_EQ(contentOf(), "the user's own file");
+
+    // "Yes" replaces it with the result.
+    driver.answerBoxesWith(QMessageBox::Yes);
+    whenDialogOpens([](QFileDialog& dialog) { save(dialog); });
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(driver.takeBoxes().size(), 1u);
+    expectSavedResult(target);
+    EXPECT_TRUE(reports.empty());
 }
 
 TEST_F(Saving, AFolderThatCannotBeWrittenIsReportedAndLeavesNoFile)

@@ -23,6 +23,46 @@ namespace {
 
 std::vector<String> const typeNames { "image/png", "image/jpeg", "image/tiff", "image/pict", "image/gif", "image/x-bmp", "image/x-targa" };
 
+// The seven file types, in the order they are defined and registered.
+struct TypeRow {
+    Ref<FileType>& global;
+    char const* globalName;
+    char const* name;
+    char const* extensions;
+    char const* macType;
+    char const* macCreator;
+};
+
+TypeRow const typeRows[] {
+    { Imagetypes::pPng, "pPng", "image/png", ".png", "PNGf", "ogle" },
+    { Imagetypes::pJpeg, "pJpeg", "image/jpeg", ".jfif;.jpe;.jpeg;.jpg", "JPEG", "prvw" },
+    { Imagetypes::pImageTiff, "pImageTiff", "image/tiff", ".jfx;.tif;.tiff", "TIFF", "????" },
+    { Imagetypes::pImagePict, "pImagePict", "image/pict", ".pict;.pic;.pct", "PICT", "ttxt" },
+    { Imagetypes::pImageGif, "pImageGif", "image/gif", ".gif", "GIFf", "prvw" },
+    { Imagetypes::pImageXBmp, "pImageXBmp", "image/x-bmp", ".bmp;.dib", "BMPf", "ogle" },
+    { Imagetypes::pImageXTarga, "pImageXTarga", "image/x-targa", ".targa;.tga", "TPIC", "ogle" },
+};
+
+TEST(Imagetypes, EachGlobalHoldsItsTypeRegisteredUnderItsName)
+{
+    Imagetypes::Initialize_();
+    for (TypeRow const& row : typeRows) {
+        ASSERT_FALSE(row.global.isNil()) << row.globalName;
+        EXPECT_EQ(row.global->Name(), row.name) << row.globalName;
+        EXPECT_EQ(row.global->Extensions(), row.extensions) << row.globalName;
+        EXPECT_EQ(row.global->MacType(), row.macType) << row.globalName;
+        EXPECT_EQ(row.global->MacCreator(), row.macCreator) << row.globalName;
+        EXPECT_TRUE(RuntimeFindFileType(row.name).has_value()) << row.globalName;
+    }
+    for (auto release : { Imagetypes::pPng_Exit_, Imagetypes::pJpeg_Exit_, Imagetypes::pImageTiff_Exit_, Imagetypes::pImagePict_Exit_,
+             Imagetypes::pImageGif_Exit_, Imagetypes::pImageXBmp_Exit_, Imagetypes::pImageXTarga_Exit_ })
+        release();
+    for (TypeRow const& row : typeRows) {
+        EXPECT_TRUE(row.global.isNil()) << row.globalName;
+        EXPECT_FALSE(RuntimeFindFileType(row.name).has_value()) << row.globalName;
+    }
+}
+
 std::vector<String> namesOf(std::vector<RecordedCall> const& calls)
 {
     std::vector<String> names;
@@ -36,10 +76,13 @@ TEST(StartUp, RegistersTypesThenMakesTheAppWithItsBarThenTheWindow)
     AppRun const run;
     EXPECT_EQ(run.status, 0);
 
-    std::vector<RecordedCall> const registrations = run.only("RuntimeRegisterFileType");
-    EXPECT_EQ(namesOf(registrations), typeNames);
-    EXPECT_EQ(registrations.front().arguments, (std::vector<String> { "image/png", "ogle", "PNGf", ".png" }));
-    EXPECT_EQ(registrations.at(2).arguments, (std::vector<String> { "image/tiff", "????", "TIFF", ".jfx;.tif;.tiff" }));
+    std::vector<std::vector<String>> registrations;
+    for (RecordedCall const& call : run.only("RuntimeRegisterFileType"))
+        registrations.push_back(call.arguments);
+    std::vector<std::vector<String>> expected;
+    for (TypeRow const& row : typeRows)
+        expected.push_back({ row.name, row.macCreator, row.macType, row.extensions });
+    EXPECT_EQ(registrations, expected);
 
     long const lastRegistration = run.indexOf("RuntimeRegisterFileType", { "image/x-targa" });
     long const app = run.indexOf("RuntimeNewObject", { "App" });
@@ -384,7 +427,18 @@ TEST(MenuBar, EditItemsActOnTheFocusedTextField)
 
 TEST(ClassRecords, BuiltOnceInTheirOrderAndFoundAgain)
 {
+    RecordedCalls built;
+    RuntimeAttachRecorder([&](RecordedCall const& call) { built.calls.push_back(call); });
     initialize_();
+    RuntimeAttachRecorder({});
+    std::vector<String> order;
+    for (RecordedCall const& call : built.only("ctblinit"))
+        order.push_back(call.arguments.at(0));
+    // The framework's own classes first, then the program's.
+    ASSERT_GT(order.size(), 4u);
+    EXPECT_EQ(std::vector<String>(order.end() - 4, order.end()),
+        (std::vector<String> { "App", "Window1.Window1", "MenuBar1.MenuBar1", "Vantrel" }));
+
     ClassRecord const& app = App::Lookup_();
     initialize_();
     EXPECT_EQ(&App::Lookup_(), &app);

@@ -160,12 +160,38 @@ TEST_F(MainWindowLayout, AccessorsFindControlsAndMenuItems)
 
 TEST_F(MainWindowLayout, OpenHandlersRanAfterTheControlsWereMade)
 {
-    long const lastMade = indexOf("RuntimeNewObject", { "Label" }) + 2; // the last label is the seventh control
+    long const lastMade = indexOf("Window.AddControl", { "Label3" }); // the seventh control
+    ASSERT_GE(lastMade, 0);
     EXPECT_EQ(count("AcceptPictureDrop", { "WhiteInCanvas" }), 1);
     EXPECT_EQ(count("AcceptPictureDrop", { "BlackInCanvas" }), 1);
     EXPECT_EQ(count("AcceptPictureDrop", { "AlphaCanvas" }), 0);
     EXPECT_GT(indexOf("AcceptPictureDrop", { "WhiteInCanvas" }), lastMade);
     EXPECT_EQ(window->WhiteInCanvas()->fileDropFilter(), "image/png;image/jpeg;image/tiff;image/pict;image/gif;image/x-bmp;image/x-targa;");
+}
+
+TEST_F(MainWindowLayout, ControlsAreMadeAndTheirEventsBoundInOrder)
+{
+    std::vector<String> added;
+    for (RecordedCall const& call : only("Window.AddControl"))
+        added.push_back(call.arguments.at(0));
+    EXPECT_EQ(added, (std::vector<String> { "WhiteInCanvas", "BlackInCanvas", "AlphaCanvas", "Label1", "Label2", "PushButton1", "Label3" }));
+
+    std::vector<std::vector<String>> bindings;
+    for (RecordedCall const& call : only("RuntimeAddEventHandler"))
+        bindings.push_back(call.arguments);
+    EXPECT_EQ(bindings, (std::vector<std::vector<String>> {
+                            { "WhiteInCanvas", "15", "( Canvas, Graphics )" },
+                            { "WhiteInCanvas", "1", "( Canvas )" },
+                            { "WhiteInCanvas", "6", "( Canvas, DragItem, Int32 )" },
+                            { "BlackInCanvas", "1", "( Canvas )" },
+                            { "BlackInCanvas", "15", "( Canvas, Graphics )" },
+                            { "BlackInCanvas", "6", "( Canvas, DragItem, Int32 )" },
+                            { "AlphaCanvas", "15", "( Canvas, Graphics )" },
+                            { "PushButton1", "15", "( PushButton )" },
+                        }));
+    // A control's events are bound after it is added, before the next one is made.
+    EXPECT_LT(indexOf("Window.AddControl", { "PushButton1" }), indexOf("RuntimeAddEventHandler", { "PushButton1", "15", "( PushButton )" }));
+    EXPECT_LT(indexOf("RuntimeAddEventHandler", { "PushButton1", "15", "( PushButton )" }), indexOf("Window.AddControl", { "Label3" }));
 }
 
 TEST_F(MainWindowLayout, PaintsReachTheThreeHandlersAndShowTheirGrounds)
