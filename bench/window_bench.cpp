@@ -1,38 +1,18 @@
-#include "runtime/Runtime.h"
+#include "runtime/FolderItem.h"
 #include "runtime/RGBSurface.h"
 #include "shell/Imagetypes.h"
-#include "shell/MenuBar1.h"
-#include "window/Window1.h"
+#include "support/MainWindow.h"
+#include "support/PaintWatch.h"
+#include "support/PhotoPair.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEvent>
-#include <QTimer>
-#include <QWidget>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 
 namespace {
-
-// The main window as start-up builds it, for the length of one benchmark.
-struct MainWindow {
-    Ref<Window1> window;
-    MainWindow()
-    {
-        RuntimeInitFrameworkClasses();
-        window = Window1::Window1_();
-        QApplication::processEvents();
-    }
-    ~MainWindow()
-    {
-        window = nullptr;
-        RuntimeReleaseFrameworkGlobals();
-        MenuBar1::implicitInstance_Exit_();
-    }
-    QWidget* canvas(char const* name) const { return window->ControlByName_(name)->widget(); }
-};
 
 Ref<Picture> photo(int width, int height, std::uint32_t ground)
 {
@@ -56,59 +36,14 @@ void BM_PaintLargePicture(benchmark::State& state)
         canvas->repaint();
 }
 
-// Counts the paints of a widget and the longest time between two of them.
-class PaintWatch : public QObject {
-public:
-    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_paints = 0;
-    }
-    qint64 finish()
-    {
-        note();
-        return m_longest;
-    }
-    int paints() const { return m_paints; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            ++m_paints;
-            note();
-        }
-        return false;
-    }
-
-private:
-    void note()
-    {
-        qint64 const now = m_clock.elapsed();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-    int m_paints = 0;
-};
-
-// A 24 MP extraction run from the window while a timer asks for repaints
-// every 5 ms: the longest stretch without a paint pass.
+// A 24 MP extraction run from the window while the result canvas is asked
+// for a repaint every 5 ms: the longest stretch without a paint pass.
 void BM_PaintGapsDuringExtraction(benchmark::State& state)
 {
     MainWindow main;
     main.window->whitepicture = photo(6000, 4000, 0x00FFFFFF);
     main.window->blackpicture = photo(6000, 4000, 0);
-    QWidget* canvas = main.canvas("AlphaCanvas");
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, canvas, [canvas] { canvas->update(); });
-    ticker.start(5);
-    PaintWatch watch(canvas);
+    PaintWatch watch(main.canvas("AlphaCanvas"));
     main.window->Process(); // the first run also pays for the system's first touch of the memory
     main.window->alphapicture = nullptr;
     qint64 longest = 0;
@@ -124,10 +59,36 @@ void BM_PaintGapsDuringExtraction(benchmark::State& state)
     state.counters["paints_per_run"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
+// Saving a 24 MP photo-like result while the result canvas, which shows it,
+// is asked for a repaint every 5 ms: the longest stretch without a paint.
+void BM_PaintGapsDuringSave(benchmark::State& state)
+{
+    MainWindow main;
+    PhotoPair const pair(6000, 4000);
+    main.window->whitepicture = pair.white;
+    main.window->blackpicture = pair.black;
+    main.window->Process();
+    QApplication::processEvents();
+    QTemporaryDir folder;
+    Ref<FolderItem> const file = FolderItem::forPath(folder.filePath("vantrel.png").toStdString());
+    PaintWatch watch(main.canvas("AlphaCanvas"));
+    qint64 longest = 0;
+    int paints = 0;
+    for (auto _ : state) {
+        watch.start();
+        main.window->alphapicture->Save(file, 150, -1);
+        longest = std::max(longest, watch.finish());
+        paints += watch.paints();
+    }
+    state.counters["longest_gap_ms"] = static_cast<double>(longest);
+    state.counters["paints_per_save"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
+}
+
 }
 
 BENCHMARK(BM_PaintLargePicture)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PaintGapsDuringExtraction)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PaintGapsDuringSave)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 int main(int argc, char** argv)
 {
