@@ -256,6 +256,7 @@ TEST(UnhandledExceptions, TheBoxIsTitledLikeTheWindowAndSaysTheMessageWithTheCla
 
 TEST(UnhandledExceptions, WithoutAWindowTheBoxHasTheProgramsNameAndAMessagelessOneShowsTheClass)
 {
+    QApplication::setApplicationName("Vantrel"); // as start-up names it
     ShownReport const report([] { UnhandledException(RuntimeNewObject<NilObjectException>()); });
     EXPECT_EQ(report.title, "Vantrel");
     EXPECT_EQ(report.text, "NilObjectException");
