@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -43,8 +44,12 @@ void populate(void* mapped, std::size_t bytes)
         }
     };
     std::vector<std::jthread> helpers;
-    for (std::size_t i = 1; i < threads; ++i)
-        helpers.emplace_back(work);
+    try {
+        for (std::size_t i = 1; i < threads; ++i)
+            helpers.emplace_back(work);
+    } catch (std::system_error const&) {
+        // No more threads to be had: fewer do it.
+    }
     work();
 }
 

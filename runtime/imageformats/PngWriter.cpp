@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -71,8 +72,15 @@ PngWriter::PngWriter(Picture const& picture)
 
     std::size_t const cores = std::max(1u, std::thread::hardware_concurrency());
     std::size_t const workers = std::min(cores, m_bands.size());
-    for (std::size_t i = 0; i < workers; ++i)
-        m_workers.emplace_back([this] { work(); });
+    try {
+        for (std::size_t i = 0; i < workers; ++i)
+            m_workers.emplace_back([this] { work(); });
+    } catch (std::system_error const&) {
+        // No more threads to be had: those that started do the work, or,
+        // without any, this thread does it now.
+        if (m_workers.empty())
+            work();
+    }
 }
 
 PngWriter::~PngWriter()
