@@ -408,8 +408,12 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
         PngWriter writer(*this);
         for (std::span<std::uint8_t const> piece = writer.next(background_task::yieldIfDue); !piece.empty(); piece = writer.next(background_task::yieldIfDue))
             writeAll(output, piece, path);
+    } catch (RaisedException const&) {
+        throw;
     } catch (std::bad_alloc const&) {
         Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
+    } catch (std::exception const& failure) {
+        raiseWriteFailure(path, QString::fromUtf8(failure.what()));
     }
     if (!output.commit())
         raiseWriteFailure(path, output.errorString());
