@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QGuiApplication>
 
 namespace {
@@ -88,6 +89,9 @@ void yieldIfDue()
     if (QCoreApplication::instance()) {
         showBusy();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        // The timers that just ran may have asked for paints: they are done
+        // in this same pass, not a whole yield later.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     }
     inYield = false;
     timer.restart();

@@ -17,14 +17,21 @@
 
 #include <magick/api.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -368,6 +375,34 @@ void writeAll(QSaveFile& output, std::span<std::uint8_t const> bytes, String con
     }
 }
 
+// Brings the written bytes to the disk on another thread while this one
+// keeps the window painted: on a slow disk that is what takes longest. The
+// commit that follows finds nothing left to bring. A failure is raised here,
+// since the system reports it only once.
+void syncWhilePainting(QSaveFile& output, String const& path)
+{
+    int const descriptor = output.handle();
+    if (descriptor < 0)
+        return;
+    std::atomic<bool> done { false };
+    int failure = 0;
+    try {
+        std::jthread const syncing([&] {
+            if (fdatasync(descriptor) != 0)
+                failure = errno;
+            done = true;
+        });
+        while (!done) {
+            background_task::yieldIfDue();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } catch (std::system_error const&) {
+        return; // no thread to be had: the commit brings the bytes itself
+    }
+    if (failure != 0)
+        raiseWriteFailure(path, QString::fromLocal8Bit(std::strerror(failure)));
+}
+
 }
 
 Ref<Picture> Picture::Open(Ref<FolderItem> const& file)
@@ -408,6 +443,7 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
         PngWriter writer(*this);
         for (std::span<std::uint8_t const> piece = writer.next(background_task::yieldIfDue); !piece.empty(); piece = writer.next(background_task::yieldIfDue))
             writeAll(output, piece, path);
+        syncWhilePainting(output, path);
     } catch (RaisedException const&) {
         throw;
     } catch (std::bad_alloc const&) {
