@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 #include <png.h>
@@ -314,6 +317,43 @@ TEST(PictureSave, TheStrictDecoderNoticesABadChunkCrcAndABadAdler32)
     badAdler[adlerAt + 3] = static_cast<char>(badAdler[adlerAt + 3] ^ 1);
     fixCrc(badAdler, lastData);
     EXPECT_NE(decodeStrictly(badAdler).failure, "");
+}
+
+// Counts a widget's paints.
+class PaintCount : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// A save takes a while for a large picture; meanwhile the window is painted
+// as asked, and the save still returns only once the file is whole.
+TEST(PictureSave, TheWindowIsPaintedWhileALargePictureIsSaved)
+{
+    QWidget window;
+    window.resize(200, 100);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    PaintCount count;
+    window.installEventFilter(&count);
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &window, [&window] { window.update(); });
+    ticker.start(5);
+    QTest::qWait(20);
+
+    std::vector<std::uint32_t> const pixels = pixelsFor(3000, 2000, Alpha::Random, Colours::Noise);
+    QTemporaryDir folder;
+    QString const path = folder.filePath("out.png");
+    int const paintsBefore = count.paints;
+    pictureOf(3000, 2000, pixels)->Save(FolderItem::forPath(path.toStdString()), 150, -1);
+    EXPECT_GT(count.paints, paintsBefore);
+    EXPECT_EQ(qtRead(path), pixels);
 }
 
 // ---- Failures ----------------------------------------------------------------
