@@ -1,3 +1,4 @@
+#include "runtime/ReducedCopy.h"
 #include "runtime/Runtime.h"
 #include "runtime/RGBSurface.h"
 #include "shell/Imagetypes.h"
@@ -13,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -46,14 +48,39 @@ Ref<Picture> photo(int width, int height, std::uint32_t ground)
     return picture;
 }
 
-// One paint of the white canvas with a 24 MP picture in it.
+// One paint of the white canvas with a 24 MP picture in it, once the
+// picture's reduced copy is in place.
 void BM_PaintLargePicture(benchmark::State& state)
 {
     MainWindow main;
     main.window->whitepicture = photo(6000, 4000, 0);
     QWidget* canvas = main.canvas("WhiteInCanvas");
+    canvas->repaint();
     for (auto _ : state)
         canvas->repaint();
+}
+
+// The first paint after the picture changed: it makes the reduced copy.
+void BM_PaintLargePictureMakingItsCopy(benchmark::State& state)
+{
+    MainWindow main;
+    main.window->whitepicture = photo(6000, 4000, 0);
+    QWidget* canvas = main.canvas("WhiteInCanvas");
+    canvas->repaint();
+    for (auto _ : state) {
+        main.window->whitepicture->image(); // counts as a write: drops the copy
+        canvas->repaint();
+    }
+}
+
+// Making the reduced copy of a 24 MP picture for a canvas of 240 x 160
+// points, on a plain screen and on one scaled 2x.
+void BM_MakeReducedCopy(benchmark::State& state)
+{
+    Ref<Picture> const picture = photo(6000, 4000, 0);
+    QSize const size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ReducedCopy::make(*picture, QRect(0, 0, 6000, 4000), size));
 }
 
 // Counts the paints of a widget and the longest time between two of them.
@@ -97,37 +124,56 @@ private:
     int m_paints = 0;
 };
 
-// A 24 MP extraction run from the window while a timer asks for repaints
-// every 5 ms: the longest stretch without a paint pass.
-void BM_PaintGapsDuringExtraction(benchmark::State& state)
+// Runs 24 MP extractions from the window while a timer asks the canvas for
+// repaints every 5 ms: the longest stretch without a paint pass. Before each
+// run, `prepare` sets up what the canvas shows.
+void measurePaintGaps(benchmark::State& state, MainWindow& main, char const* shown, std::function<void()> const& prepare)
 {
-    MainWindow main;
     main.window->whitepicture = photo(6000, 4000, 0x00FFFFFF);
     main.window->blackpicture = photo(6000, 4000, 0);
-    QWidget* canvas = main.canvas("AlphaCanvas");
+    QWidget* canvas = main.canvas(shown);
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, canvas, [canvas] { canvas->update(); });
     ticker.start(5);
     PaintWatch watch(canvas);
     main.window->Process(); // the first run also pays for the system's first touch of the memory
-    main.window->alphapicture = nullptr;
     qint64 longest = 0;
     int paints = 0;
     for (auto _ : state) {
+        state.PauseTiming();
+        prepare();
+        state.ResumeTiming();
         watch.start();
         main.window->Process();
         longest = std::max(longest, watch.finish());
         paints += watch.paints();
-        main.window->alphapicture = nullptr;
     }
     state.counters["longest_gap_ms"] = static_cast<double>(longest);
     state.counters["paints_per_run"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
+// The result canvas during an extraction, showing nothing yet.
+void BM_PaintGapsDuringExtraction(benchmark::State& state)
+{
+    MainWindow main;
+    measurePaintGaps(state, main, "AlphaCanvas", [&] { main.window->alphapicture = nullptr; });
+}
+
+// The white canvas during the extraction that follows a drop on it: its
+// picture is new and has no reduced copy yet.
+void BM_PaintGapsAfterADrop(benchmark::State& state)
+{
+    MainWindow main;
+    measurePaintGaps(state, main, "WhiteInCanvas", [&] { main.window->whitepicture->image(); /* as new: no copy */ });
+}
+
 }
 
 BENCHMARK(BM_PaintLargePicture)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PaintLargePictureMakingItsCopy)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_MakeReducedCopy)->Args({ 240, 160 })->Args({ 480, 320 })->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_PaintGapsDuringExtraction)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PaintGapsAfterADrop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 int main(int argc, char** argv)
 {

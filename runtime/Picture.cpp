@@ -3,6 +3,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
 #include "runtime/RGBSurface.h"
+#include "runtime/ReducedCopy.h"
 
 #include <QImage>
 
@@ -116,6 +117,7 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
     // pictures the system hands it out without touching it.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     checkMemory(width, height);
+    noteWrite();
     std::uint32_t* pixels = allocatePixels(count);
     if (!pixels)
         raiseNoMemory(width, height);
@@ -151,7 +153,7 @@ Ref<RGBSurface> Picture::RGBSurface()
 
 QImage& Picture::image()
 {
-    m_knownClear = false; // whoever asks for the image to write may draw on it
+    noteWrite(); // whoever asks for the image to write may draw on it
     if (!m_image)
         m_image = std::make_unique<QImage>();
     return *m_image;
@@ -163,8 +165,19 @@ QImage const& Picture::image() const
     return m_image ? *m_image : none;
 }
 
+void Picture::keepReducedCopy(std::unique_ptr<ReducedCopy> copy)
+{
+    m_reducedCopy = std::move(copy);
+}
+
+void Picture::dropReducedCopy()
+{
+    m_reducedCopy = nullptr;
+}
+
 void Picture::Exit_()
 {
+    dropReducedCopy();
     if (m_graphics) {
         m_graphics->detach();
         m_graphics = nullptr;
