@@ -1,12 +1,9 @@
-#include "runtime/Runtime.h"
 #include "runtime/RGBSurface.h"
 #include "shell/Imagetypes.h"
-#include "shell/MenuBar1.h"
-#include "window/Window1.h"
+#include "support/MainWindow.h"
+#include "support/PaintWatch.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,24 +12,6 @@
 #include <algorithm>
 
 namespace {
-
-// The main window as start-up builds it, for the length of one benchmark.
-struct MainWindow {
-    Ref<Window1> window;
-    MainWindow()
-    {
-        RuntimeInitFrameworkClasses();
-        window = Window1::Window1_();
-        QApplication::processEvents();
-    }
-    ~MainWindow()
-    {
-        window = nullptr;
-        RuntimeReleaseFrameworkGlobals();
-        MenuBar1::implicitInstance_Exit_();
-    }
-    QWidget* canvas(char const* name) const { return window->ControlByName_(name)->widget(); }
-};
 
 Ref<Picture> photo(int width, int height, std::uint32_t ground)
 {
@@ -55,47 +34,6 @@ void BM_PaintLargePicture(benchmark::State& state)
     for (auto _ : state)
         canvas->repaint();
 }
-
-// Counts the paints of a widget and the longest time between two of them.
-class PaintWatch : public QObject {
-public:
-    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_paints = 0;
-    }
-    qint64 finish()
-    {
-        note();
-        return m_longest;
-    }
-    int paints() const { return m_paints; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            ++m_paints;
-            note();
-        }
-        return false;
-    }
-
-private:
-    void note()
-    {
-        qint64 const now = m_clock.elapsed();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-    int m_paints = 0;
-};
 
 // A 24 MP extraction run from the window while a timer asks for repaints
 // every 5 ms: the longest stretch without a paint pass.

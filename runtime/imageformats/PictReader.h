@@ -2,10 +2,17 @@
 
 #include "runtime/imageformats/ImageReader.h"
 
+#include <vector>
+
 class ImageFile;
 
+// PICT through GraphicsMagick's coder, the one well-kept decoder of the
+// format. The coder takes the whole file and decodes the whole picture into
+// its own pixels before they are copied, which the budget counts.
 class PictReader final : public ImageReader {
 public:
+    // By the name, or by the version opcode after the 512-byte header: the
+    // format has no signature of its own.
     static bool recognises(ImageFile const& file);
     explicit PictReader(ImageFile& file);
     ~PictReader() override;
