@@ -13,11 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <zlib.h>
 
 #include <array>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -219,14 +222,57 @@ TEST(PictureOpen, PicturesBeyondTheCopyLimitOpenAndTooLargeOnesRaise)
     EXPECT_EQ(picture->Width(), 32768);
     EXPECT_EQ(picture->row(0)[32767], 0x80102030u);
 
-    // A JPEG whose frame header claims 20000 x 20000 pixels.
-    QByteArray huge = fixtureBytes("pattern.jpg");
-    qsizetype const frame = huge.indexOf("\xFF\xC0");
-    ASSERT_GE(frame, 0);
-    huge.replace(frame + 5, 4, QByteArray("\x4E\x20\x4E\x20", 4));
-    Ref<FolderItem> file = writeFile(folder, "huge.jpg", huge);
-    EXPECT_TRUE(raises<OutOfMemoryException>([&] { Picture::Open(file); },
-        "The picture in " + file->path() + " is 20000 x 20000 pixels, too large to hold in memory"));
+    // A header that claims more pixels than a picture may have raises, once
+    // the file is long enough to hold them; a short one that claims as much
+    // is only damaged.
+    auto bigEndian = [](std::uint32_t value) {
+        char const bytes[] { static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8), static_cast<char>(value) };
+        return QByteArray(bytes, 4);
+    };
+    auto pngClaiming = [&](std::uint32_t side, qsizetype dataBytes) {
+        QByteArray header = QByteArray("\x00\x00\x00\x0DIHDR", 8) + bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5);
+        header += bigEndian(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<Bytef const*>(header.constData() + 4), 17)));
+        return QByteArray("\x89PNG\r\n\x1A\n", 8) + header + QByteArray(dataBytes, '\0');
+    };
+    Ref<FolderItem> huge = writeFile(folder, "huge.png", pngClaiming(20000, 1200000));
+    EXPECT_TRUE(raises<OutOfMemoryException>([&] { Picture::Open(huge); },
+        "The picture in " + huge->path() + " is 20000 x 20000 pixels, too large to hold in memory"));
+    EXPECT_TRUE(Picture::Open(writeFile(folder, "short.png", pngClaiming(20000, 100))).isNil());
+}
+
+TEST(PictureOpen, AFailedAllocationWhileDecodingRaises)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs all the address space it reserves";
+#else
+    // A valid 8000 x 8000 PNG, 244 MiB as a picture, opened while the process
+    // may map only 128 MiB more than it has.
+    QTemporaryDir folder;
+    QImage plain(8000, 8000, QImage::Format_RGB32);
+    plain.fill(0xFF336699);
+    ASSERT_TRUE(plain.save(folder.filePath("large.png")));
+    plain = QImage();
+    Ref<FolderItem> file = itemIn(folder, "large.png");
+
+    rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    long kilobytes = 0;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0)
+            kilobytes = std::stol(line.substr(7));
+    ASSERT_GT(kilobytes, 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(kilobytes + 128 * 1024) * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    Ref<RuntimeException> const raised = raisedBy([&] { Picture::Open(file); });
+    setrlimit(RLIMIT_AS, &saved);
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->isKindOf(OutOfMemoryException::Lookup_()));
+    EXPECT_EQ(raised->Message, "There is not enough memory for a picture of 8000 x 8000 pixels");
+    EXPECT_TRUE(Picture::Open(file));
+#endif
 }
 
 TEST(PictureFromImage, ConvertsToStraightArgbAndKeepsItsOwnCopy)

@@ -4,6 +4,10 @@
 
 class ImageFile;
 
+// BMP of 1 to 32 bits, RLE4 and RLE8, bitfields, top-down or bottom-up,
+// through GraphicsMagick's coder. The header is checked here first, so that
+// a file too short for the rows it claims is refused before the coder takes
+// memory for them.
 class BmpReader final : public ImageReader {
 public:
     static bool recognises(ImageFile const& file);

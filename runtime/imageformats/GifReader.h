@@ -2,8 +2,13 @@
 
 #include "runtime/imageformats/ImageReader.h"
 
-class ImageFile;
+#include <cstdint>
 
+class ImageFile;
+struct GifFileType;
+
+// GIF through giflib: the first frame, placed on the file's canvas, with its
+// transparent colour clear. Outside the frame the canvas stays clear.
 class GifReader final : public ImageReader {
 public:
     static bool recognises(ImageFile const& file);
@@ -15,4 +20,6 @@ public:
 
 private:
     ImageFile& m_file;
+    GifFileType* m_gif = nullptr;
+    int m_transparent = -1; // the palette index that is clear, if any
 };

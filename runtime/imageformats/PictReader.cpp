@@ -1,16 +1,9 @@
 #include "runtime/imageformats/PictReader.h"
 
-#include "runtime/BackgroundTask.h"
-#include "runtime/Picture.h"
 #include "runtime/imageformats/ImageFile.h"
+#include "runtime/imageformats/MagickDecoder.h"
 
-#include <magick/api.h>
-
-#include <algorithm>
-#include <bit>
 #include <cstring>
-#include <memory>
-#include <new>
 
 namespace {
 
@@ -25,6 +18,11 @@ constexpr std::size_t VersionAt = HeaderBytes + 10;
 // comes near this.
 constexpr std::uint64_t LargestFile = std::uint64_t { 1 } << 31;
 
+// The pixels of a PICT file are packed in runs of at most 128 values of two
+// bytes' cost; a frame of more pixels than this a byte of the file is taken
+// for a damaged one, not made into a blank picture of that size.
+constexpr std::uint64_t MostPixelsPerByte = 256;
+
 int frameValue(std::span<unsigned char const> head, std::size_t at)
 {
     return static_cast<std::int16_t>(head[at] << 8 | head[at + 1]);
@@ -37,62 +35,6 @@ bool hasVersionOpcode(std::span<unsigned char const> head)
     unsigned char const* version = head.data() + VersionAt;
     return std::memcmp(version, "\x00\x11\x02\xFF", 4) == 0 || std::memcmp(version, "\x11\x01", 2) == 0;
 }
-
-void ignoreMessage(ExceptionType, char const*, char const*) { }
-
-MagickPassFail yieldWhileDecoding(char const*, magick_int64_t, magick_uint64_t, ExceptionInfo*)
-{
-    background_task::yieldIfDue();
-    return MagickPass;
-}
-
-// The library is started once, without signal handlers of its own and
-// without its messages on stderr.
-void startLibrary()
-{
-    static bool const started = [] {
-        ExceptionInfo exception;
-        GetExceptionInfo(&exception);
-        InitializeMagickEx(nullptr, MAGICK_OPT_NO_SIGNAL_HANDER, &exception);
-        DestroyExceptionInfo(&exception);
-        SetWarningHandler(ignoreMessage);
-        SetErrorHandler(ignoreMessage);
-        SetMonitorHandler(yieldWhileDecoding);
-        return true;
-    }();
-    (void)started;
-}
-
-struct ImageInfoDeleter {
-    void operator()(ImageInfo* info) const { DestroyImageInfo(info); }
-};
-struct ImageListDeleter {
-    void operator()(Image* image) const { DestroyImageList(image); }
-};
-
-// The library's exception record, released when it goes.
-class MagickException {
-public:
-    MagickException() { GetExceptionInfo(&m_info); }
-    ~MagickException() { DestroyExceptionInfo(&m_info); }
-    MagickException(MagickException const&) = delete;
-    MagickException& operator=(MagickException const&) = delete;
-
-    ExceptionInfo* get() { return &m_info; }
-    // Errors, and warnings that the data is damaged, mean the picture is not
-    // whole; other warnings do not.
-    bool failed() const { return m_info.severity >= ErrorException || m_info.severity == CorruptImageWarning; }
-    // Of the library's resource errors only a failed allocation is a lack
-    // of memory; the others are sizes that a damaged file claims.
-    bool outOfMemory() const
-    {
-        return (m_info.severity == ResourceLimitError || m_info.severity == ResourceLimitFatalError)
-            && m_info.reason && std::strstr(m_info.reason, "allocation failed");
-    }
-
-private:
-    ExceptionInfo m_info;
-};
 
 }
 
@@ -116,49 +58,15 @@ bool PictReader::readHeader(ImageHeader& header)
         return false;
     int const width = frameValue(head, FrameAt + 6) - frameValue(head, FrameAt + 2);
     int const height = frameValue(head, FrameAt + 4) - frameValue(head, FrameAt);
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > m_file.size() * MostPixelsPerByte)
         return false;
     header.width = width;
     header.height = height;
-    // The whole file, and the coder's pixels of 16 bits a channel.
-    header.workingBytes = static_cast<std::size_t>(m_file.size()) + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 8;
+    header.workingBytes = magick_decoder::workingBytes(m_file, width, height);
     return true;
 }
 
-// Decodes the bytes with the library's PICT coder and no other. Naming the
-// format in the file name as "PICT:" is what keeps the library from choosing
-// a decoder by sniffing the content; the format field alone does not.
 bool PictReader::decode(Picture& picture)
 {
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(m_file.size()));
-    if (!m_file.seek(0) || !m_file.readExactly(bytes.data(), bytes.size()))
-        return false;
-    startLibrary();
-    std::unique_ptr<ImageInfo, ImageInfoDeleter> info(CloneImageInfo(nullptr));
-    if (!info)
-        throw std::bad_alloc();
-    std::strncpy(info->magick, "PICT", MaxTextExtent - 1);
-    std::strncpy(info->filename, "PICT:", MaxTextExtent - 1);
-
-    MagickException exception;
-    std::unique_ptr<Image, ImageListDeleter> decoded(BlobToImage(info.get(), bytes.data(), bytes.size(), exception.get()));
-    if (exception.outOfMemory())
-        throw std::bad_alloc();
-    if (!decoded || exception.failed() || std::strcmp(decoded->magick, "PICT") != 0)
-        return false;
-    if (decoded->columns != static_cast<unsigned long>(picture.Width()) || decoded->rows != static_cast<unsigned long>(picture.Height()))
-        return false;
-
-    // ARGB words hold B, G, R, A in memory on a little-endian machine.
-    char const* const order = std::endian::native == std::endian::little ? "BGRA" : "ARGB";
-    for (std::int32_t y = 0; y < picture.Height(); ++y) {
-        if (!DispatchImage(decoded.get(), 0, y, decoded->columns, 1, order, CharPixel, picture.row(y), exception.get()))
-            return false;
-        // The library fills in no alpha for a picture without it: such a
-        // picture is opaque.
-        if (!decoded->matte)
-            std::for_each(picture.row(y), picture.row(y) + picture.Width(), [](std::uint32_t& pixel) { pixel |= 0xFF000000u; });
-        background_task::yieldIfDue();
-    }
-    return true;
+    return magick_decoder::decode("PICT", m_file, picture);
 }

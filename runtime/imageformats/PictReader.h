@@ -2,13 +2,10 @@
 
 #include "runtime/imageformats/ImageReader.h"
 
-#include <vector>
-
 class ImageFile;
 
 // PICT through GraphicsMagick's coder, the one well-kept decoder of the
-// format. The coder takes the whole file and decodes the whole picture into
-// its own pixels before they are copied, which the budget counts.
+// format.
 class PictReader final : public ImageReader {
 public:
     // By the name, or by the version opcode after the 512-byte header: the
