@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -60,6 +61,13 @@ inline Pixels pixelsOf(Picture const& picture)
     return pixels;
 }
 
+inline String hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
 // The picture has the size and the straight ARGB words given, each channel
 // within the tolerance.
 inline ::testing::AssertionResult holds(Ref<Picture> const& picture, std::int32_t width, std::int32_t height, Pixels const& expected, int tolerance = 0)
@@ -75,7 +83,7 @@ inline ::testing::AssertionResult holds(Ref<Picture> const& picture, std::int32_
             int const e = static_cast<int>((expected[i] >> shift) & 0xFF);
             if (std::abs(a - e) > tolerance)
                 return ::testing::AssertionFailure() << "pixel (" << i % static_cast<std::size_t>(width) << ", " << i / static_cast<std::size_t>(width)
-                                                     << ") is " << std::hex << actual[i] << " instead of " << expected[i];
+                                                     << ") is " << hex(actual[i]) << " instead of " << hex(expected[i]);
         }
     }
     return ::testing::AssertionSuccess();
@@ -140,6 +148,55 @@ inline std::vector<qsizetype> cutLengths(qsizetype size, qsizetype every = 64, q
             lengths.push_back(length);
     }
     return lengths;
+}
+
+}
+
+namespace picture_files {
+
+// The stored width x height pixels as they show upright, for the
+// orientations numbered as photographs' tags number them.
+inline Pixels upright(Pixels const& stored, int width, int height, int orientation, int& uprightWidth, int& uprightHeight)
+{
+    bool const swaps = orientation >= 5;
+    uprightWidth = swaps ? height : width;
+    uprightHeight = swaps ? width : height;
+    Pixels result(stored.size());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int ux = x, uy = y;
+            switch (orientation) {
+            case 2: ux = width - 1 - x; break;
+            case 3: ux = width - 1 - x, uy = height - 1 - y; break;
+            case 4: uy = height - 1 - y; break;
+            case 5: ux = y, uy = x; break;
+            case 6: ux = height - 1 - y, uy = x; break;
+            case 7: ux = height - 1 - y, uy = width - 1 - x; break;
+            case 8: ux = y, uy = width - 1 - x; break;
+            default: break;
+            }
+            result[static_cast<std::size_t>(uy * uprightWidth + ux)] = stored[static_cast<std::size_t>(y * width + x)];
+        }
+    }
+    return result;
+}
+
+// Opens each damaged copy under the memory bound and expects Nil.
+inline void expectEachGivesNil(QTemporaryDir const& folder, String const& name, std::vector<std::pair<String, QByteArray>> const& damaged)
+{
+    DamagedFileMemoryBound const bound;
+    for (auto const& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        EXPECT_TRUE(givesNil(writeFile(folder, name, bytes)));
+    }
+}
+
+// Copies of the file cut at many lengths, the whole file's last `spare`
+// bytes excepted (a trailer that a reader may do without).
+inline void addCuts(std::vector<std::pair<String, QByteArray>>& damaged, QByteArray const& bytes, String const& what, qsizetype spare = 0)
+{
+    for (qsizetype length : cutLengths(bytes.size() - spare))
+        damaged.emplace_back(what + " cut at " + std::to_string(length), bytes.left(length));
 }
 
 }
