@@ -191,7 +191,29 @@ bool TiffReader::convertsExactly() const
 {
     bool const grey = m_photometric == PHOTOMETRIC_MINISBLACK && (m_samples == 1 || m_alpha == 1);
     bool const rgb = m_photometric == PHOTOMETRIC_RGB && (m_samples == 3 || m_alpha == 3);
-    return (grey || rgb) && m_planar == PLANARCONFIG_CONTIG && (m_bits == 8 || m_bits == 16);
+    bool const palette = m_photometric == PHOTOMETRIC_PALETTE && m_samples == 1 && m_bits <= 8;
+    return (((grey || rgb) && (m_bits == 8 || m_bits == 16)) || palette) && m_planar == PLANARCONFIG_CONTIG;
+}
+
+// The palette as ARGB words. Its entries have 16 bits, but some writers
+// put 8-bit values in them: a palette with no entry above 255 is one of
+// those.
+std::vector<std::uint32_t> TiffReader::palette() const
+{
+    std::vector<std::uint32_t> colours(256, 0xFF000000u);
+    std::uint16_t* red = nullptr;
+    std::uint16_t* green = nullptr;
+    std::uint16_t* blue = nullptr;
+    if (!TIFFGetField(m_tiff, TIFFTAG_COLORMAP, &red, &green, &blue))
+        return {};
+    std::size_t const entries = std::size_t { 1 } << m_bits;
+    bool wide = false;
+    for (std::size_t i = 0; i < entries; ++i)
+        wide = wide || red[i] > 255 || green[i] > 255 || blue[i] > 255;
+    auto eight = [wide](std::uint32_t v) { return wide ? (v * 255u + 32767u) / 65535u : v; };
+    for (std::size_t i = 0; i < entries; ++i)
+        colours[i] = 0xFF000000u | eight(red[i]) << 16 | eight(green[i]) << 8 | eight(blue[i]);
+    return colours;
 }
 
 bool TiffReader::decode(Picture& picture)
@@ -213,10 +235,23 @@ bool TiffReader::decode(Picture& picture)
 // from strips row by row or from tiles a row of tiles at a time.
 bool TiffReader::decodeSamples(OrientedRows& rows)
 {
-    int const sampleBytes = m_bits / 8;
+    int const sampleBytes = std::max(m_bits / 8, 1);
     std::size_t const pixelBytes = static_cast<std::size_t>(m_samples) * static_cast<std::size_t>(sampleBytes);
+    // A row of a strip or tile, in bytes: indices of fewer than 8 bits are
+    // packed.
+    auto rowBytes = [&](std::uint32_t pixels) { return (static_cast<std::size_t>(pixels) * m_samples * m_bits + 7) / 8; };
     bool const rgb = m_photometric == PHOTOMETRIC_RGB;
+    std::vector<std::uint32_t> const colours = m_photometric == PHOTOMETRIC_PALETTE ? palette() : std::vector<std::uint32_t>();
     auto convert = [&](std::uint8_t const* samples, std::uint32_t* row, std::uint32_t count) {
+        if (!colours.empty()) {
+            // Indices of 1 to 8 bits, packed from the high bits down.
+            unsigned const mask = (1u << m_bits) - 1;
+            for (std::uint32_t x = 0; x < count; ++x) {
+                std::uint32_t const bit = x * m_bits;
+                row[x] = colours[(samples[bit / 8] >> (8 - m_bits - bit % 8)) & mask];
+            }
+            return;
+        }
         for (std::uint32_t x = 0; x < count; ++x, samples += pixelBytes) {
             std::uint32_t const r = eightBits(samples, m_bits);
             std::uint32_t const g = rgb ? eightBits(samples + sampleBytes, m_bits) : r;
@@ -233,7 +268,9 @@ bool TiffReader::decodeSamples(OrientedRows& rows)
 
     if (!TIFFIsTiled(m_tiff)) {
         std::vector<std::uint8_t> line(static_cast<std::size_t>(TIFFScanlineSize64(m_tiff)));
-        if (line.size() < pixelBytes * m_width)
+        if (line.size() < rowBytes(m_width))
+            return false;
+        if (m_photometric == PHOTOMETRIC_PALETTE && palette().empty())
             return false;
         for (std::uint32_t y = 0; y < m_height; ++y) {
             if (TIFFReadScanline(m_tiff, line.data(), y, 0) < 0 || m_reports.damaged)
@@ -250,7 +287,7 @@ bool TiffReader::decodeSamples(OrientedRows& rows)
     if (tileWidth == 0 || tileHeight == 0)
         return false;
     std::size_t const tileBytes = static_cast<std::size_t>(TIFFTileSize64(m_tiff));
-    if (tileBytes < pixelBytes * tileWidth * tileHeight)
+    if (tileBytes < rowBytes(tileWidth) * tileHeight || (m_photometric == PHOTOMETRIC_PALETTE && palette().empty()))
         return false;
     std::uint32_t const across = (m_width + tileWidth - 1) / tileWidth;
     std::vector<std::uint8_t> band(tileBytes * across);
@@ -265,7 +302,7 @@ bool TiffReader::decodeSamples(OrientedRows& rows)
             std::uint32_t* const row = rows.row(static_cast<std::int32_t>(y));
             for (std::uint32_t i = 0; i < across; ++i) {
                 std::uint32_t const left = i * tileWidth;
-                convert(band.data() + i * tileBytes + (y - top) * tileWidth * pixelBytes, row + left, std::min(tileWidth, m_width - left));
+                convert(band.data() + i * tileBytes + (y - top) * rowBytes(tileWidth), row + left, std::min(tileWidth, m_width - left));
             }
         }
     }

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <vector>
 
 class ImageFile;
 class OrientedRows;
@@ -12,7 +13,7 @@ struct tiff;
 // TIFF through libtiff: the first page, in strips or tiles, with any of the
 // library's compressions, turned upright as its orientation tag says.
 // Grey and RGB pictures of 8 or 16 bits a sample, with or without alpha,
-// are converted here exactly; every other kind (palettes, bilevel, CMYK,
+// and palettes are converted here exactly; every other kind (bilevel, CMYK,
 // separate planes) through the library's own conversion to RGBA.
 class TiffReader final : public ImageReader {
 public:
@@ -32,6 +33,7 @@ public:
 private:
     bool dataCanHoldPicture() const;
     bool convertsExactly() const;
+    std::vector<std::uint32_t> palette() const;
     bool decodeSamples(OrientedRows& rows);
     bool decodeThroughLibrary(OrientedRows& rows);
 
