@@ -9,14 +9,17 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +169,57 @@ TEST(PictureOpen, DamagedCopiesGiveNil)
             EXPECT_TRUE(Picture::Open(copy).isNil());
         }
     }
+}
+
+// Sends what the process writes to stderr into a file while it lives.
+class CapturedStderr {
+public:
+    CapturedStderr()
+        : m_saved(dup(STDERR_FILENO))
+    {
+        std::fflush(stderr);
+        m_file.open();
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~CapturedStderr() { restore(); }
+    CapturedStderr(CapturedStderr const&) = delete;
+    CapturedStderr& operator=(CapturedStderr const&) = delete;
+
+    QByteArray text()
+    {
+        restore();
+        m_file.seek(0);
+        return m_file.readAll();
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        m_saved = -1;
+    }
+    int m_saved;
+    QTemporaryFile m_file;
+};
+
+TEST(PictureOpen, DecodingWritesNothingToStderr)
+{
+    QTemporaryDir folder;
+    CapturedStderr captured;
+    for (Fixture const& fixture : fixtures) {
+        QByteArray const bytes = fixtureBytes(fixture.name);
+        EXPECT_TRUE(Picture::Open(FolderItem::forPath(fixturePath(fixture.name)))) << fixture.name;
+        QByteArray garbled = bytes;
+        for (qsizetype i = fixture.structureAt + 8; i < garbled.size(); i += 3)
+            garbled[i] = static_cast<char>(garbled[i] ^ 0x5A);
+        for (QByteArray const& damaged : { bytes.left(fixture.pixelCut), bytes.left(fixture.structureAt + 10), garbled })
+            Picture::Open(writeFile(folder, fixture.name, damaged));
+    }
+    EXPECT_EQ(captured.text(), QByteArray());
 }
 
 TEST(PictureOpen, WhatIsNoPictureOfTheSevenTypesGivesNil)
