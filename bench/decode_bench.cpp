@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
@@ -27,6 +28,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,14 +43,16 @@ String pathOf(char const* name)
 }
 
 // A row of a photograph-like picture: smooth shading with structure at
-// several scales and sensor noise, 8 bits a channel.
-void photoRow(int width, int height, int y, std::mt19937& random, std::uint8_t* rgb)
+// several scales, fine texture of the given strength and sensor noise, 8
+// bits a channel.
+void photoRow(int width, int height, int y, std::mt19937& random, std::uint8_t* rgb, float texture = 0.0f)
 {
     std::normal_distribution<float> noise(0.0f, 2.5f);
     for (int x = 0; x < width; ++x) {
         float const u = static_cast<float>(x) / static_cast<float>(width);
         float const v = static_cast<float>(y) / static_cast<float>(height);
-        float const shade = 0.5f + 0.3f * std::sin(6.0f * u + 2.0f * v) * std::cos(4.0f * v - u) + 0.1f * std::sin(40.0f * u * v);
+        float const fine = std::sin(0.9f * static_cast<float>(x) + 0.4f * static_cast<float>(y)) * std::sin(0.7f * static_cast<float>(y) - 0.2f * static_cast<float>(x));
+        float const shade = 0.5f + 0.3f * std::sin(6.0f * u + 2.0f * v) * std::cos(4.0f * v - u) + 0.1f * std::sin(40.0f * u * v) + texture * fine;
         float const channels[3] = { shade * 230.0f + 20.0f * u, shade * 200.0f + 30.0f * v, shade * 180.0f + 40.0f * (1.0f - u) };
         for (int c = 0; c < 3; ++c)
             rgb[x * 3 + c] = static_cast<std::uint8_t>(std::clamp(channels[c] + noise(random), 0.0f, 255.0f));
@@ -88,7 +92,8 @@ String const& cameraPng()
     return path;
 }
 
-// The same picture as a baseline JPEG of quality 90, chroma halved both ways.
+// A picture of the same kind with fine texture, as a baseline JPEG of
+// quality 92 with chroma halved both ways: about the size of a camera's.
 String const& cameraJpeg()
 {
     static String const path = [] {
@@ -104,12 +109,12 @@ String const& cameraJpeg()
         cinfo.input_components = 3;
         cinfo.in_color_space = JCS_RGB;
         jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 90, TRUE);
+        jpeg_set_quality(&cinfo, 92, TRUE);
         jpeg_start_compress(&cinfo, TRUE);
         std::vector<std::uint8_t> row(6000 * 3);
         std::mt19937 random(1);
         for (int y = 0; y < 4000; ++y) {
-            photoRow(6000, 4000, y, random, row.data());
+            photoRow(6000, 4000, y, random, row.data(), 0.08f);
             JSAMPROW rows[] = { row.data() };
             jpeg_write_scanlines(&cinfo, rows, 1);
         }
@@ -204,11 +209,11 @@ void paintGapsWhileOpening(benchmark::State& state, String const& path)
 void BM_PaintGapsOpeningCameraPng(benchmark::State& state) { paintGapsWhileOpening(state, cameraPng()); }
 void BM_PaintGapsOpeningHugePng(benchmark::State& state) { paintGapsWhileOpening(state, hugePng()); }
 
-// The huge PNG opened by a fresh process of this program: its peak resident
-// memory beside the picture's 1 GiB, and the time of that cold open.
-void BM_PeakMemoryOpeningHugePng(benchmark::State& state, char const* self)
+// The file opened by a fresh process of this program, cold: the time of
+// the open and the peak resident memory, beside the memory held before it.
+void openInFreshProcess(benchmark::State& state, char const* self, String const& path)
 {
-    String const command = String(self) + " --open-once " + hugePng();
+    String const command = String(self) + " --open-once " + path;
     double peak = 0;
     double baseline = 0;
     for (auto _ : state) {
@@ -225,8 +230,61 @@ void BM_PeakMemoryOpeningHugePng(benchmark::State& state, char const* self)
     }
     state.counters["peak_MiB"] = peak;
     state.counters["before_open_MiB"] = baseline;
+}
+
+void BM_ColdOpenCameraPng(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraPng()); }
+void BM_ColdOpenCameraJpeg(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraJpeg()); }
+void BM_ColdOpenHugePng(benchmark::State& state, char const* self)
+{
+    openInFreshProcess(state, self, hugePng());
     state.counters["picture_MiB"] = 16384.0 * 16384.0 * 4.0 / 1048576.0;
 }
+
+// Damaged files: a JPEG of a few hundred bytes whose frame claims 16384 x
+// 16384 pixels, and the camera PNG cut in the middle of its pixels.
+String const& damagedJpeg()
+{
+    static String const path = [] {
+        QFile whole(QString::fromStdString(cameraJpeg()));
+        whole.open(QIODevice::ReadOnly);
+        QByteArray bytes = whole.read(400);
+        qsizetype const frame = bytes.indexOf("\xFF\xC0");
+        bytes.replace(frame + 5, 4, QByteArray("\x40\x00\x40\x00", 4));
+        String p = pathOf("damaged.jpg");
+        QFile out(QString::fromStdString(p));
+        out.open(QIODevice::WriteOnly);
+        out.write(bytes);
+        return p;
+    }();
+    return path;
+}
+
+String const& cutPng()
+{
+    static String const path = [] {
+        QFile whole(QString::fromStdString(cameraPng()));
+        whole.open(QIODevice::ReadOnly);
+        String p = pathOf("cut.png");
+        QFile out(QString::fromStdString(p));
+        out.open(QIODevice::WriteOnly);
+        out.write(whole.read(whole.size() / 2));
+        return p;
+    }();
+    return path;
+}
+
+void openDamaged(benchmark::State& state, String const& path)
+{
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        if (Picture::Open(file))
+            state.SkipWithError("the damaged file opened");
+    }
+}
+
+void BM_OpenDamagedJpegClaimingHugeSize(benchmark::State& state) { openDamaged(state, damagedJpeg()); }
+void BM_OpenCameraPngCutInHalf(benchmark::State& state) { openDamaged(state, cutPng()); }
 
 double peakResidentMiB()
 {
@@ -256,6 +314,8 @@ BENCHMARK(BM_OpenCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->Rep
 BENCHMARK(BM_QtReadsCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PaintGapsOpeningCameraPng)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_PaintGapsOpeningHugePng)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_OpenDamagedJpegClaimingHugeSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCameraPngCutInHalf)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv)
 {
@@ -271,7 +331,11 @@ int main(int argc, char** argv)
         return 0;
     }
     Imagetypes::Initialize_();
-    benchmark::RegisterBenchmark("BM_PeakMemoryOpeningHugePng", BM_PeakMemoryOpeningHugePng, argv[0])->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+    // Fresh processes of this program, which need its path.
+    using Run = void (*)(benchmark::State&, char const*);
+    std::pair<char const*, Run> const coldRuns[] { { "BM_ColdOpenCameraPng", BM_ColdOpenCameraPng }, { "BM_ColdOpenCameraJpeg", BM_ColdOpenCameraJpeg }, { "BM_ColdOpenHugePng", BM_ColdOpenHugePng } };
+    for (auto [name, run] : coldRuns)
+        benchmark::RegisterBenchmark(name, run, argv[0])->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
