@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 
 namespace {
 constexpr std::uint64_t passesBetweenClockChecks = 4096;
@@ -39,8 +40,12 @@ void yieldIfDue()
     // not run events in turn.
     Suspend const nested;
     inYield = true;
-    if (QCoreApplication::instance())
+    // The repaints that timers ask for while events run are posted events of
+    // their own: they are painted now rather than a yield later.
+    if (QCoreApplication::instance()) {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    }
     inYield = false;
     timer.restart();
 }

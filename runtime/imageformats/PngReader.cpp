@@ -181,6 +181,7 @@ struct PngReader::Decoding {
     png_infop info = nullptr;
     bool outOfMemory = false;
     bool interlaced = false;
+    int channels = 0; // of rows converted here, 0 for rows that libpng converts
     bool ended = false;
     bool streamStarted = false;
     std::uint64_t handedOn = 0;
@@ -360,9 +361,18 @@ void PngReader::Decoding::handOn(unsigned char const* data, std::size_t size, bo
 }
 
 // The conversions to ARGB words, 0xAARRGGBB: bytes B, G, R, A in memory.
+// The most common kinds, 8-bit RGB or RGBA rows one after the other, are
+// converted here in one pass; libpng converts all others.
 void PngReader::Decoding::onInfo(png_structp png, png_infop info)
 {
     auto* decoding = static_cast<Decoding*>(png_get_progressive_ptr(png));
+    int const colourType = png_get_color_type(png, info);
+    if (png_get_bit_depth(png, info) == 8 && png_get_interlace_type(png, info) == PNG_INTERLACE_NONE
+        && !png_get_valid(png, info, PNG_INFO_tRNS) && (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA)) {
+        decoding->channels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+        png_read_update_info(png, info);
+        return;
+    }
     png_set_expand(png); // palettes, fewer than 8 bits, transparent colours
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
@@ -382,11 +392,19 @@ void PngReader::Decoding::onRow(png_structp png, png_bytep row, png_uint_32 y, i
     auto* decoding = static_cast<Decoding*>(png_get_progressive_ptr(png));
     if (!row || y >= static_cast<png_uint_32>(decoding->picture.Height()))
         return;
-    auto* const target = reinterpret_cast<png_bytep>(decoding->picture.row(static_cast<std::int32_t>(y)));
-    if (decoding->interlaced)
-        png_progressive_combine_row(png, target, row);
-    else
-        std::memcpy(target, row, static_cast<std::size_t>(decoding->picture.Width()) * 4);
+    std::uint32_t* const target = decoding->picture.row(static_cast<std::int32_t>(y));
+    auto const width = static_cast<std::size_t>(decoding->picture.Width());
+    if (decoding->channels == 3) {
+        for (std::size_t x = 0; x < width; ++x, row += 3)
+            target[x] = 0xFF000000u | std::uint32_t { row[0] } << 16 | std::uint32_t { row[1] } << 8 | row[2];
+    } else if (decoding->channels == 4) {
+        for (std::size_t x = 0; x < width; ++x, row += 4)
+            target[x] = std::uint32_t { row[3] } << 24 | std::uint32_t { row[0] } << 16 | std::uint32_t { row[1] } << 8 | row[2];
+    } else if (decoding->interlaced) {
+        png_progressive_combine_row(png, reinterpret_cast<png_bytep>(target), row);
+    } else {
+        std::memcpy(target, row, width * 4);
+    }
     background_task::yieldIfDue();
 }
 
