@@ -88,6 +88,47 @@ std::uint64_t filteredBytes(std::uint64_t width, std::uint64_t height, std::uint
 struct Pass {
     std::uint64_t x, y, dx, dy;
 };
+// Rows of grey or RGB samples, with alpha or without, of one or two bytes
+// (most significant first), as ARGB words. Two bytes are scaled to one with
+// rounding.
+struct SampleRows {
+    int channels = 0;
+    int sampleBytes = 1;
+
+    template <int Channels, int Bytes>
+    static void convertAs(unsigned char const* samples, std::uint32_t* target, std::size_t width)
+    {
+        auto sample = [&](std::size_t i) -> std::uint32_t {
+            if constexpr (Bytes == 1)
+                return samples[i];
+            else
+                return ((std::uint32_t { samples[2 * i] } << 8 | samples[2 * i + 1]) + 128u) / 257u; // round(v * 255 / 65535)
+        };
+        for (std::size_t x = 0; x < width; ++x) {
+            std::size_t const at = x * Channels;
+            std::uint32_t const r = sample(at);
+            std::uint32_t const g = Channels >= 3 ? sample(at + 1) : r;
+            std::uint32_t const b = Channels >= 3 ? sample(at + 2) : r;
+            std::uint32_t const a = Channels == 2 ? sample(at + 1) : Channels == 4 ? sample(at + 3) : 255u;
+            target[x] = a << 24 | r << 16 | g << 8 | b;
+        }
+    }
+
+    void convert(unsigned char const* samples, std::uint32_t* target, std::size_t width) const
+    {
+        switch (channels * 10 + sampleBytes) {
+        case 11: return convertAs<1, 1>(samples, target, width);
+        case 12: return convertAs<1, 2>(samples, target, width);
+        case 21: return convertAs<2, 1>(samples, target, width);
+        case 22: return convertAs<2, 2>(samples, target, width);
+        case 31: return convertAs<3, 1>(samples, target, width);
+        case 32: return convertAs<3, 2>(samples, target, width);
+        case 41: return convertAs<4, 1>(samples, target, width);
+        default: return convertAs<4, 2>(samples, target, width);
+        }
+    }
+};
+
 constexpr std::array<Pass, 7> Adam7 { { { 0, 0, 8, 8 }, { 4, 0, 8, 8 }, { 0, 4, 4, 8 }, { 2, 0, 4, 4 }, { 0, 2, 2, 4 }, { 1, 0, 2, 2 }, { 0, 1, 1, 2 } } };
 
 }
@@ -181,7 +222,7 @@ struct PngReader::Decoding {
     png_infop info = nullptr;
     bool outOfMemory = false;
     bool interlaced = false;
-    int channels = 0; // of rows converted here, 0 for rows that libpng converts
+    SampleRows rows; // for rows converted here; no channels for those that libpng converts
     bool ended = false;
     bool streamStarted = false;
     std::uint64_t handedOn = 0;
@@ -361,15 +402,17 @@ void PngReader::Decoding::handOn(unsigned char const* data, std::size_t size, bo
 }
 
 // The conversions to ARGB words, 0xAARRGGBB: bytes B, G, R, A in memory.
-// The most common kinds, 8-bit RGB or RGBA rows one after the other, are
-// converted here in one pass; libpng converts all others.
+// The most common kinds, rows of grey or RGB samples of 8 or 16 bits, with
+// alpha or without, one row after the other, are converted here in one pass;
+// libpng converts all others.
 void PngReader::Decoding::onInfo(png_structp png, png_infop info)
 {
     auto* decoding = static_cast<Decoding*>(png_get_progressive_ptr(png));
     int const colourType = png_get_color_type(png, info);
-    if (png_get_bit_depth(png, info) == 8 && png_get_interlace_type(png, info) == PNG_INTERLACE_NONE
-        && !png_get_valid(png, info, PNG_INFO_tRNS) && (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_RGB_ALPHA)) {
-        decoding->channels = colourType == PNG_COLOR_TYPE_RGB ? 3 : 4;
+    int const depth = png_get_bit_depth(png, info);
+    if ((depth == 8 || depth == 16) && png_get_interlace_type(png, info) == PNG_INTERLACE_NONE
+        && !png_get_valid(png, info, PNG_INFO_tRNS) && colourType != PNG_COLOR_TYPE_PALETTE) {
+        decoding->rows = { channelsOf(colourType), depth == 16 ? 2 : 1 };
         png_read_update_info(png, info);
         return;
     }
@@ -394,12 +437,8 @@ void PngReader::Decoding::onRow(png_structp png, png_bytep row, png_uint_32 y, i
         return;
     std::uint32_t* const target = decoding->picture.row(static_cast<std::int32_t>(y));
     auto const width = static_cast<std::size_t>(decoding->picture.Width());
-    if (decoding->channels == 3) {
-        for (std::size_t x = 0; x < width; ++x, row += 3)
-            target[x] = 0xFF000000u | std::uint32_t { row[0] } << 16 | std::uint32_t { row[1] } << 8 | row[2];
-    } else if (decoding->channels == 4) {
-        for (std::size_t x = 0; x < width; ++x, row += 4)
-            target[x] = std::uint32_t { row[3] } << 24 | std::uint32_t { row[0] } << 16 | std::uint32_t { row[1] } << 8 | row[2];
+    if (decoding->rows.channels > 0) {
+        decoding->rows.convert(row, target, width);
     } else if (decoding->interlaced) {
         png_progressive_combine_row(png, reinterpret_cast<png_bytep>(target), row);
     } else {
