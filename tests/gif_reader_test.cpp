@@ -134,13 +134,6 @@ TEST(GifReader, TheFirstFrameOpensOnItsCanvas)
     }
 }
 
-QByteArray withLittle16(QByteArray bytes, qsizetype at, int value)
-{
-    bytes[at] = static_cast<char>(value);
-    bytes[at + 1] = static_cast<char>(value >> 8);
-    return bytes;
-}
-
 TEST(GifReader, DamagedFilesGiveNil)
 {
     QTemporaryDir folder;

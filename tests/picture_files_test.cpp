@@ -2,6 +2,7 @@
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 #include "runtime/SpecialFolder.h"
+#include "support/PictureFiles.h"
 #include "support/Raises.h"
 
 #include <QByteArray>
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <random>
 #include <vector>
@@ -308,20 +308,12 @@ TEST(PictureOpen, AFailedAllocationWhileDecodingRaises)
     plain = QImage();
     Ref<FolderItem> file = itemIn(folder, "large.png");
 
-    rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    long kilobytes = 0;
-    while (std::getline(status, line))
-        if (line.rfind("VmSize:", 0) == 0)
-            kilobytes = std::stol(line.substr(7));
-    ASSERT_GT(kilobytes, 0);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(kilobytes + 128 * 1024) * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
-    Ref<RuntimeException> const raised = raisedBy([&] { Picture::Open(file); });
-    setrlimit(RLIMIT_AS, &saved);
+    Ref<RuntimeException> raised;
+    {
+        picture_files::AddressSpaceLimit const limit(128);
+        ASSERT_TRUE(limit.limited());
+        raised = raisedBy([&] { Picture::Open(file); });
+    }
     ASSERT_TRUE(raised);
     EXPECT_TRUE(raised->isKindOf(OutOfMemoryException::Lookup_()));
     EXPECT_EQ(raised->Message, "There is not enough memory for a picture of 8000 x 8000 pixels");

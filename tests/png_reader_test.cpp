@@ -283,7 +283,7 @@ TEST(PngReader, DamagedFilesGiveNil)
     noEnd.chop(12);
     damaged.emplace_back("no IEND", noEnd);
 
-    DamagedFileMemoryBound const bound;
+    AddressSpaceLimit const bound(DamagedFileMebibytes);
     for (auto const& [what, bytes] : damaged) {
         SCOPED_TRACE(what);
         EXPECT_TRUE(givesNil(writeFile(folder, "damaged.png", bytes)));

@@ -165,13 +165,6 @@ TEST(TargaReader, EveryTypeAndDepthOpensAsWritten)
     }
 }
 
-QByteArray withLittle16(QByteArray bytes, qsizetype at, int value)
-{
-    bytes[at] = static_cast<char>(value);
-    bytes[at + 1] = static_cast<char>(value >> 8);
-    return bytes;
-}
-
 TEST(TargaReader, DamagedFilesGiveNil)
 {
     QTemporaryDir folder;

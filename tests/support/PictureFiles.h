@@ -89,13 +89,13 @@ inline ::testing::AssertionResult holds(Ref<Picture> const& picture, std::int32_
     return ::testing::AssertionSuccess();
 }
 
-// While one lives, the process may map only 64 MiB more than it has: a
-// reader that takes memory of the size a damaged header claims raises
-// OutOfMemoryException instead of giving Nil. The address sanitizer needs
-// all the address space it reserves, so there it only checks the outcome.
-class DamagedFileMemoryBound {
+// While one lives, the process may map only the given MiB more than it
+// has, as on a machine whose memory is spent. The address sanitizer needs
+// all the address space it reserves: under it nothing is limited, and
+// limited() tells.
+class AddressSpaceLimit {
 public:
-    DamagedFileMemoryBound()
+    explicit AddressSpaceLimit(long mebibytes)
     {
 #if !defined(__SANITIZE_ADDRESS__)
         getrlimit(RLIMIT_AS, &m_saved);
@@ -106,22 +106,29 @@ public:
             if (line.rfind("VmSize:", 0) == 0)
                 kilobytes = std::stol(line.substr(7));
         rlimit tight = m_saved;
-        tight.rlim_cur = static_cast<rlim_t>(kilobytes + 64 * 1024) * 1024;
+        tight.rlim_cur = static_cast<rlim_t>(kilobytes + mebibytes * 1024) * 1024;
         m_limited = kilobytes > 0 && setrlimit(RLIMIT_AS, &tight) == 0;
+#else
+        (void)mebibytes;
 #endif
     }
-    ~DamagedFileMemoryBound()
+    ~AddressSpaceLimit()
     {
         if (m_limited)
             setrlimit(RLIMIT_AS, &m_saved);
     }
-    DamagedFileMemoryBound(DamagedFileMemoryBound const&) = delete;
-    DamagedFileMemoryBound& operator=(DamagedFileMemoryBound const&) = delete;
+    AddressSpaceLimit(AddressSpaceLimit const&) = delete;
+    AddressSpaceLimit& operator=(AddressSpaceLimit const&) = delete;
+    bool limited() const { return m_limited; }
 
 private:
     rlimit m_saved {};
     bool m_limited = false;
 };
+
+// The memory bound of damaged files: a reader that takes memory of the size
+// a damaged header claims raises OutOfMemoryException instead of giving Nil.
+constexpr long DamagedFileMebibytes = 64;
 
 // Opening the file gives Nil, and raises nothing.
 inline ::testing::AssertionResult givesNil(Ref<FolderItem> const& file)
@@ -184,11 +191,19 @@ inline Pixels upright(Pixels const& stored, int width, int height, int orientati
 // Opens each damaged copy under the memory bound and expects Nil.
 inline void expectEachGivesNil(QTemporaryDir const& folder, String const& name, std::vector<std::pair<String, QByteArray>> const& damaged)
 {
-    DamagedFileMemoryBound const bound;
+    AddressSpaceLimit const bound(DamagedFileMebibytes);
     for (auto const& [what, bytes] : damaged) {
         SCOPED_TRACE(what);
         EXPECT_TRUE(givesNil(writeFile(folder, name, bytes)));
     }
+}
+
+// The bytes with a little-endian 16-bit value put at the offset.
+inline QByteArray withLittle16(QByteArray bytes, qsizetype at, int value)
+{
+    bytes[at] = static_cast<char>(value);
+    bytes[at + 1] = static_cast<char>(value >> 8);
+    return bytes;
 }
 
 // Copies of the file cut at many lengths, the whole file's last `spare`
