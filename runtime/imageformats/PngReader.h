@@ -11,7 +11,8 @@ class ImageFile;
 // transparent colour, interlaced or not. The image data is inflated with
 // ISA-L, several times faster than zlib, and handed to libpng's progressive
 // reader as stored deflate blocks, which zlib only copies: libpng does the
-// unfiltering, the interlacing and the conversion to ARGB words.
+// unfiltering and the interlacing, and converts the rarer kinds to ARGB
+// words; rows of 8 or 16-bit grey or RGB samples are converted here.
 class PngReader final : public ImageReader {
 public:
     static bool recognises(ImageFile const& file);
