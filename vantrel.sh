@@ -17,7 +17,8 @@ TEXT
 cd "$(dirname "$0")"
 
 packages=(g++ cmake make qt6-base-dev qt6-image-formats-plugins libgtest-dev libgmock-dev
-          libbenchmark-dev fonts-dejavu-core pkg-config libgraphicsmagick1-dev)
+          libbenchmark-dev fonts-dejavu-core pkg-config libgraphicsmagick1-dev
+          libpng-dev libisal-dev libjpeg62-turbo-dev libtiff-dev libgif-dev)
 
 install_missing() {
     local missing=()

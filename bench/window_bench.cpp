@@ -1,13 +1,10 @@
 #include "runtime/ReducedCopy.h"
-#include "runtime/Runtime.h"
 #include "runtime/RGBSurface.h"
 #include "shell/Imagetypes.h"
-#include "shell/MenuBar1.h"
-#include "window/Window1.h"
+#include "support/MainWindow.h"
+#include "support/PaintWatch.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -17,24 +14,6 @@
 #include <functional>
 
 namespace {
-
-// The main window as start-up builds it, for the length of one benchmark.
-struct MainWindow {
-    Ref<Window1> window;
-    MainWindow()
-    {
-        RuntimeInitFrameworkClasses();
-        window = Window1::Window1_();
-        QApplication::processEvents();
-    }
-    ~MainWindow()
-    {
-        window = nullptr;
-        RuntimeReleaseFrameworkGlobals();
-        MenuBar1::implicitInstance_Exit_();
-    }
-    QWidget* canvas(char const* name) const { return window->ControlByName_(name)->widget(); }
-};
 
 Ref<Picture> photo(int width, int height, std::uint32_t ground)
 {
@@ -82,47 +61,6 @@ void BM_MakeReducedCopy(benchmark::State& state)
     for (auto _ : state)
         benchmark::DoNotOptimize(ReducedCopy::make(*picture, QRect(0, 0, 6000, 4000), size));
 }
-
-// Counts the paints of a widget and the longest time between two of them.
-class PaintWatch : public QObject {
-public:
-    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_paints = 0;
-    }
-    qint64 finish()
-    {
-        note();
-        return m_longest;
-    }
-    int paints() const { return m_paints; }
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            ++m_paints;
-            note();
-        }
-        return false;
-    }
-
-private:
-    void note()
-    {
-        qint64 const now = m_clock.elapsed();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-    int m_paints = 0;
-};
 
 // Runs 24 MP extractions from the window while a timer asks the canvas for
 // repaints every 5 ms: the longest stretch without a paint pass. Before each

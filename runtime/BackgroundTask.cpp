@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QGuiApplication>
 
 namespace {
@@ -85,9 +86,12 @@ void yieldIfDue()
     // not run events in turn.
     Suspend const nested;
     inYield = true;
+    // The repaints that timers ask for while events run are posted events of
+    // their own: they are painted now rather than a yield later.
     if (QCoreApplication::instance()) {
         showBusy();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     }
     inYield = false;
     timer.restart();

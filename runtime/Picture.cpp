@@ -10,6 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -83,9 +84,10 @@ std::size_t Picture::memoryBudget()
     return budget;
 }
 
-void Picture::checkMemory(std::int32_t width, std::int32_t height) const
+void Picture::checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes) const
 {
-    std::size_t const bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    std::size_t const pixelBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    std::size_t const bytes = pixelBytes + std::min(workingBytes, memoryBudget());
     if (bytes > memoryBudget() || allPictureBytes - m_bytes > memoryBudget() - bytes)
         raiseNoMemory(width, height);
 }
@@ -112,11 +114,15 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
 {
     if (width < 1 || width > MaximumSide || height < 1 || height > MaximumSide)
         Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+    allocate(width, height, 0);
+}
 
+void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes)
+{
     // Fresh zeroed memory is transparent black already, and for large
     // pictures the system hands it out without touching it.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    checkMemory(width, height);
+    checkMemory(width, height, workingBytes);
     noteWrite();
     std::uint32_t* pixels = allocatePixels(count);
     if (!pixels)
@@ -136,6 +142,13 @@ Ref<Picture> Picture::create(std::int32_t width, std::int32_t height)
 {
     Ref<Picture> picture = RuntimeNewObject<Picture>();
     picture->Constructor(width, height);
+    return picture;
+}
+
+Ref<Picture> Picture::createForDecoding(std::int32_t width, std::int32_t height, std::size_t workingBytes)
+{
+    Ref<Picture> picture = RuntimeNewObject<Picture>();
+    picture->allocate(width, height, workingBytes);
     return picture;
 }
 

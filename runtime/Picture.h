@@ -40,6 +40,11 @@ public:
     // A picture of the given size in one call, for the framework's own use.
     static Ref<Picture> create(std::int32_t width, std::int32_t height);
 
+    // A blank picture for a file's decoder to fill: a side may exceed the
+    // constructor's limit, and the budget check counts the decoder's own
+    // working memory beside the pixels.
+    static Ref<Picture> createForDecoding(std::int32_t width, std::int32_t height, std::size_t workingBytes);
+
     // The file decoded as a picture, or Nil when it does not decode. A Nil
     // file raises NilObjectException.
     static Ref<Picture> Open(Ref<FolderItem> const& file);
@@ -91,7 +96,8 @@ private:
     // raises OutOfMemoryException here, before the system would end the
     // process for taking too much. Claiming counts the picture's new pixels
     // in place of its old ones.
-    void checkMemory(std::int32_t width, std::int32_t height) const;
+    void checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes = 0) const;
+    void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes);
     void claimMemory(std::int32_t width, std::int32_t height);
     void releaseMemory();
     std::size_t m_bytes = 0;
