@@ -1,4 +1,5 @@
 #include "runtime/FolderItem.h"
+#include "runtime/ReducedCopy.h"
 #include "runtime/RGBSurface.h"
 #include "shell/Imagetypes.h"
 #include "support/MainWindow.h"
@@ -8,10 +9,13 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -27,43 +31,88 @@ Ref<Picture> photo(int width, int height, std::uint32_t ground)
     return picture;
 }
 
-// One paint of the white canvas with a 24 MP picture in it.
+// One paint of the white canvas with a 24 MP picture in it, once the
+// picture's reduced copy is in place.
 void BM_PaintLargePicture(benchmark::State& state)
 {
     MainWindow main;
     main.window->whitepicture = photo(6000, 4000, 0);
     QWidget* canvas = main.canvas("WhiteInCanvas");
+    canvas->repaint();
     for (auto _ : state)
         canvas->repaint();
 }
 
-// A 24 MP extraction run from the window while the result canvas is asked
-// for a repaint every 5 ms: the longest stretch without a paint pass.
-void BM_PaintGapsDuringExtraction(benchmark::State& state)
+// The first paint after the picture changed: it makes the reduced copy.
+void BM_PaintLargePictureMakingItsCopy(benchmark::State& state)
 {
     MainWindow main;
+    main.window->whitepicture = photo(6000, 4000, 0);
+    QWidget* canvas = main.canvas("WhiteInCanvas");
+    canvas->repaint();
+    for (auto _ : state) {
+        main.window->whitepicture->image(); // counts as a write: drops the copy
+        canvas->repaint();
+    }
+}
+
+// Making the reduced copy of a 24 MP picture for a canvas of 240 x 160
+// points, on a plain screen and on one scaled 2x.
+void BM_MakeReducedCopy(benchmark::State& state)
+{
+    Ref<Picture> const picture = photo(6000, 4000, 0);
+    QSize const size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ReducedCopy::make(*picture, QRect(0, 0, 6000, 4000), size));
+}
+
+// Runs 24 MP extractions from the window while a timer asks the canvas for
+// repaints every 5 ms: the longest stretch without a paint pass. Before each
+// run, `prepare` sets up what the canvas shows.
+void measurePaintGaps(benchmark::State& state, MainWindow& main, char const* shown, std::function<void()> const& prepare)
+{
     main.window->whitepicture = photo(6000, 4000, 0x00FFFFFF);
     main.window->blackpicture = photo(6000, 4000, 0);
-    PaintWatch watch(main.canvas("AlphaCanvas"));
+    QWidget* canvas = main.canvas(shown);
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, canvas, [canvas] { canvas->update(); });
+    ticker.start(5);
+    PaintWatch watch(canvas);
     main.window->Process(); // the first run also pays for the system's first touch of the memory
-    main.window->alphapicture = nullptr;
     qint64 longest = 0;
     int paints = 0;
     for (auto _ : state) {
+        state.PauseTiming();
+        prepare();
+        state.ResumeTiming();
         watch.start();
         main.window->Process();
         longest = std::max(longest, watch.finish());
         paints += watch.paints();
-        main.window->alphapicture = nullptr;
     }
     state.counters["longest_gap_ms"] = static_cast<double>(longest);
     state.counters["paints_per_run"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
-// Saving a 24 MP photo-like result while the result canvas, which shows it,
-// is asked for a repaint every 5 ms: the longest stretch without a paint,
-// from the last paint before the save to the end of the save. The time
-// includes 20 ms of the event loop before the save.
+// The result canvas during an extraction, showing nothing yet.
+void BM_PaintGapsDuringExtraction(benchmark::State& state)
+{
+    MainWindow main;
+    measurePaintGaps(state, main, "AlphaCanvas", [&] { main.window->alphapicture = nullptr; });
+}
+
+// The white canvas during the extraction that follows a drop on it: its
+// picture is new and has no reduced copy yet.
+void BM_PaintGapsAfterADrop(benchmark::State& state)
+{
+    MainWindow main;
+    measurePaintGaps(state, main, "WhiteInCanvas", [&] { main.window->whitepicture->image(); /* as new: no copy */ });
+}
+
+// Saving a 24 MP photo-like result while a timer asks the result canvas,
+// which shows it, for repaints every 5 ms: the longest stretch without a
+// paint, from the last paint before the save to its end. Each run includes
+// 20 ms of the event loop before the save, as before a click.
 void BM_PaintGapsDuringSave(benchmark::State& state)
 {
     MainWindow main;
@@ -76,12 +125,14 @@ void BM_PaintGapsDuringSave(benchmark::State& state)
         main.canvas(name)->repaint();
     QTemporaryDir folder;
     Ref<FolderItem> const file = FolderItem::forPath(folder.filePath("vantrel.png").toStdString());
-    PaintWatch watch(main.canvas("AlphaCanvas"));
+    QWidget* canvas = main.canvas("AlphaCanvas");
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, canvas, [canvas] { canvas->update(); });
+    ticker.start(5);
+    PaintWatch watch(canvas);
     qint64 longest = 0;
     int paints = 0;
     for (auto _ : state) {
-        // The event loop runs until the click, painting as asked; the gap
-        // that spans the click counts too.
         watch.start();
         QEventLoop idle;
         QTimer::singleShot(20, &idle, &QEventLoop::quit);
@@ -97,7 +148,10 @@ void BM_PaintGapsDuringSave(benchmark::State& state)
 }
 
 BENCHMARK(BM_PaintLargePicture)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PaintLargePictureMakingItsCopy)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_MakeReducedCopy)->Args({ 240, 160 })->Args({ 480, 320 })->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_PaintGapsDuringExtraction)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_PaintGapsAfterADrop)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_PaintGapsDuringSave)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
 int main(int argc, char** argv)

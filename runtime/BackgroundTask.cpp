@@ -86,11 +86,11 @@ void yieldIfDue()
     // not run events in turn.
     Suspend const nested;
     inYield = true;
+    // The repaints that timers ask for while events run are posted events of
+    // their own: they are painted now rather than a yield later.
     if (QCoreApplication::instance()) {
         showBusy();
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        // The timers that just ran may have asked for paints: they are done
-        // in this same pass, not a whole yield later.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
     }
     inYield = false;

@@ -3,12 +3,14 @@
 #include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Picture.h"
+#include "runtime/ReducedCopy.h"
+#include "runtime/RepaintAfterComputation.h"
 
 #include <QImage>
 #include <QPainter>
+#include <QWidget>
 
 #include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -55,6 +57,48 @@ inline std::uint32_t sourceOver(std::uint32_t source, std::uint32_t destination)
 QColor qColor(Color color)
 {
     return QColor(color.Red(), color.Green(), color.Blue(), color.Alpha());
+}
+
+// The picture's reduced copy of that rectangle at that size, made now when
+// it is missing. Making it for a large picture takes tens of milliseconds;
+// at a yield point that would hold up the computation and the paints that
+// come through it, so there the canvas makes do without and is painted
+// again once the computation is over.
+ReducedCopy const* reducedCopyFor(QPainter const& painter, Picture& picture, QRect source, QSize size)
+{
+    ReducedCopy const* copy = picture.reducedCopy();
+    if (copy && copy->fits(source, size))
+        return copy;
+    if (background_task::yielding()) {
+        if (auto* widget = dynamic_cast<QWidget*>(painter.device()))
+            RepaintAfterComputation::request(*widget);
+        return nullptr;
+    }
+    picture.keepReducedCopy(ReducedCopy::make(picture, source, size));
+    return picture.reducedCopy();
+}
+
+// A canvas shows a picture that it shrinks through the picture's reduced
+// copy, made for the device pixels that the target covers, so that each of
+// them shows the average of its area. An enlarged picture is drawn straight
+// from its pixels, smoothly filtered.
+void drawOnCanvas(QPainter& painter, Picture& picture, QRect target, QRect source)
+{
+    Picture const& pixels = picture; // reading counts as no write
+    qreal const ratio = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+    QSize const device(qRound(target.width() * ratio), qRound(target.height() * ratio));
+    bool const shrinks = device.width() < source.width() || device.height() < source.height();
+    bool const inside = QRect(0, 0, pixels.Width(), pixels.Height()).contains(source);
+    painter.save();
+    ReducedCopy const* copy = shrinks && inside && !device.isEmpty() ? reducedCopyFor(painter, picture, source, device) : nullptr;
+    if (copy) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(target, copy->image());
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, target.size() != source.size());
+        painter.drawImage(target, pixels.image(), source);
+    }
+    painter.restore();
 }
 
 }
@@ -153,18 +197,22 @@ void Graphics::DrawPicture(Ref<Picture> const& picture, std::int32_t x, std::int
     if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0 || !source.hasPixels())
         return;
 
+    QRect const target(x, y, width, height);
+    QRect const area(sourceX, sourceY, sourceWidth, sourceHeight);
+    if (m_painter) {
+        drawOnCanvas(*m_painter, source, target, area);
+        return;
+    }
+    Picture const& from = source; // reading counts as no write
     bool const scaled = width != sourceWidth || height != sourceHeight;
-    if (m_painter || scaled || m_picture == &source) {
+    if (scaled || m_picture == &source) {
         // A picture drawn onto itself is read from a copy, so that what is
         // drawn does not feed back into what is read.
-        QImage const copy = m_picture == &source ? source.image().copy() : QImage();
-        QImage const& image = copy.isNull() ? source.image() : copy;
-        std::optional<QPainter> own;
-        QPainter& painter = m_painter ? *m_painter : own.emplace(&m_picture->image());
-        painter.save();
+        QImage const copy = m_picture == &source ? from.image().copy() : QImage();
+        QImage const& image = copy.isNull() ? from.image() : copy;
+        QPainter painter(&m_picture->image());
         painter.setRenderHint(QPainter::SmoothPixmapTransform, scaled);
-        painter.drawImage(QRect(x, y, width, height), image, QRect(sourceX, sourceY, sourceWidth, sourceHeight));
-        painter.restore();
+        painter.drawImage(target, image, area);
         return;
     }
 
@@ -182,9 +230,9 @@ void Graphics::DrawPicture(Ref<Picture> const& picture, std::int32_t x, std::int
         return;
     for (std::int32_t row = s.y0; row < s.y1; ++row) {
         background_task::yieldIfDue();
-        std::uint32_t const* from = source.row(row - shiftY) + (s.x0 - shiftX);
+        std::uint32_t const* read = from.row(row - shiftY) + (s.x0 - shiftX);
         std::uint32_t* to = m_picture->row(row) + s.x0;
         for (std::int32_t i = 0, n = s.x1 - s.x0; i < n; ++i)
-            to[i] = sourceOver(from[i], to[i]);
+            to[i] = sourceOver(read[i], to[i]);
     }
 }

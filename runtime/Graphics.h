@@ -25,7 +25,10 @@ public:
     void ClearRect(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height);
     // Draws the source rectangle of the picture scaled into the destination
     // rectangle, over what is there (source-over). Omitted for a size means
-    // the source's own size.
+    // the source's own size. Onto a canvas, a picture that is shrunk shows
+    // the average of the area each device pixel covers (from a reduced copy
+    // that the picture keeps until it changes); an enlarged one is smoothly
+    // filtered.
     void DrawPicture(Ref<Picture> const& picture, std::int32_t x, std::int32_t y,
         std::int32_t width = Omitted, std::int32_t height = Omitted,
         std::int32_t sourceX = 0, std::int32_t sourceY = 0,

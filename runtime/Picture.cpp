@@ -3,6 +3,7 @@
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
 #include "runtime/RGBSurface.h"
+#include "runtime/ReducedCopy.h"
 
 #include <QImage>
 
@@ -119,9 +120,10 @@ std::size_t Picture::memoryBudget()
     return budget;
 }
 
-void Picture::checkMemory(std::int32_t width, std::int32_t height) const
+void Picture::checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes) const
 {
-    std::size_t const bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    std::size_t const pixelBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    std::size_t const bytes = pixelBytes + std::min(workingBytes, memoryBudget());
     if (bytes > memoryBudget() || allPictureBytes - m_bytes > memoryBudget() - bytes)
         raiseNoMemory(width, height);
 }
@@ -148,10 +150,15 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
 {
     if (width < 1 || width > MaximumSide || height < 1 || height > MaximumSide)
         Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+    allocate(width, height, 0);
+}
 
+void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes)
+{
     // Fresh zeroed memory is transparent black already.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    checkMemory(width, height);
+    checkMemory(width, height, workingBytes);
+    noteWrite();
     std::uint32_t* pixels = allocatePixels(count);
     if (!pixels)
         raiseNoMemory(width, height);
@@ -173,6 +180,13 @@ Ref<Picture> Picture::create(std::int32_t width, std::int32_t height)
     return picture;
 }
 
+Ref<Picture> Picture::createForDecoding(std::int32_t width, std::int32_t height, std::size_t workingBytes)
+{
+    Ref<Picture> picture = RuntimeNewObject<Picture>();
+    picture->allocate(width, height, workingBytes);
+    return picture;
+}
+
 Ref<Graphics> Picture::Graphics()
 {
     if (!m_graphics)
@@ -187,7 +201,7 @@ Ref<RGBSurface> Picture::RGBSurface()
 
 QImage& Picture::image()
 {
-    m_knownClear = false; // whoever asks for the image to write may draw on it
+    noteWrite(); // whoever asks for the image to write may draw on it
     if (!m_image)
         m_image = std::make_unique<QImage>();
     return *m_image;
@@ -199,8 +213,19 @@ QImage const& Picture::image() const
     return m_image ? *m_image : none;
 }
 
+void Picture::keepReducedCopy(std::unique_ptr<ReducedCopy> copy)
+{
+    m_reducedCopy = std::move(copy);
+}
+
+void Picture::dropReducedCopy()
+{
+    m_reducedCopy = nullptr;
+}
+
 void Picture::Exit_()
 {
+    dropReducedCopy();
     if (m_graphics) {
         m_graphics->detach();
         m_graphics = nullptr;

@@ -9,6 +9,7 @@
 class FolderItem;
 class Graphics;
 class RGBSurface;
+class ReducedCopy;
 class QImage;
 
 // A raster picture with an alpha channel, stored as straight (not
@@ -39,6 +40,11 @@ public:
     // A picture of the given size in one call, for the framework's own use.
     static Ref<Picture> create(std::int32_t width, std::int32_t height);
 
+    // A blank picture for a file's decoder to fill: a side may exceed the
+    // constructor's limit, and the budget check counts the decoder's own
+    // working memory beside the pixels.
+    static Ref<Picture> createForDecoding(std::int32_t width, std::int32_t height, std::size_t workingBytes);
+
     // The file decoded as a picture, or Nil when it does not decode. A Nil
     // file raises NilObjectException.
     static Ref<Picture> Open(Ref<FolderItem> const& file);
@@ -57,7 +63,7 @@ public:
     QImage const& image() const;
     std::uint32_t* row(std::int32_t y)
     {
-        m_knownClear = false;
+        noteWrite();
         return m_pixels + static_cast<std::ptrdiff_t>(y) * m_width;
     }
     std::uint32_t const* row(std::int32_t y) const { return m_pixels + static_cast<std::ptrdiff_t>(y) * m_width; }
@@ -67,17 +73,31 @@ public:
     // picture: nothing has been handed a row to write to since.
     bool knownClear() const { return m_knownClear; }
 
+    // The copy that canvases draw when they show the picture shrunk (see
+    // Graphics::DrawPicture), or null. It is the picture's own: any write
+    // drops it, and it goes with the picture.
+    ReducedCopy const* reducedCopy() const { return m_reducedCopy.get(); }
+    void keepReducedCopy(std::unique_ptr<ReducedCopy> copy);
+
     // The bytes that all pictures hold together, and how much they may.
     static std::size_t heldBytes();
     static std::size_t memoryBudget();
 
 private:
     void Exit_();
+    void noteWrite()
+    {
+        m_knownClear = false;
+        if (m_reducedCopy) [[unlikely]]
+            dropReducedCopy();
+    }
+    void dropReducedCopy();
     // Pictures are counted against a memory budget: one that would not fit
     // raises OutOfMemoryException here, before the system would end the
     // process for taking too much. Claiming counts the picture's new pixels
     // in place of its old ones.
-    void checkMemory(std::int32_t width, std::int32_t height) const;
+    void checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes = 0) const;
+    void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes);
     void claimMemory(std::int32_t width, std::int32_t height);
     void releaseMemory();
     std::size_t m_bytes = 0;
@@ -90,5 +110,6 @@ private:
     std::int32_t m_width = 0;
     std::int32_t m_height = 0;
     bool m_knownClear = false;
+    std::unique_ptr<ReducedCopy> m_reducedCopy;
     Ref<::Graphics> m_graphics;
 };

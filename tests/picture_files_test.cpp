@@ -2,6 +2,7 @@
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 #include "runtime/SpecialFolder.h"
+#include "support/PictureFiles.h"
 #include "support/Raises.h"
 
 #include <QByteArray>
@@ -9,15 +10,20 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -165,6 +171,57 @@ TEST(PictureOpen, DamagedCopiesGiveNil)
     }
 }
 
+// Sends what the process writes to stderr into a file while it lives.
+class CapturedStderr {
+public:
+    CapturedStderr()
+        : m_saved(dup(STDERR_FILENO))
+    {
+        std::fflush(stderr);
+        m_file.open();
+        dup2(m_file.handle(), STDERR_FILENO);
+    }
+    ~CapturedStderr() { restore(); }
+    CapturedStderr(CapturedStderr const&) = delete;
+    CapturedStderr& operator=(CapturedStderr const&) = delete;
+
+    QByteArray text()
+    {
+        restore();
+        m_file.seek(0);
+        return m_file.readAll();
+    }
+
+private:
+    void restore()
+    {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+        m_saved = -1;
+    }
+    int m_saved;
+    QTemporaryFile m_file;
+};
+
+TEST(PictureOpen, DecodingWritesNothingToStderr)
+{
+    QTemporaryDir folder;
+    CapturedStderr captured;
+    for (Fixture const& fixture : fixtures) {
+        QByteArray const bytes = fixtureBytes(fixture.name);
+        EXPECT_TRUE(Picture::Open(FolderItem::forPath(fixturePath(fixture.name)))) << fixture.name;
+        QByteArray garbled = bytes;
+        for (qsizetype i = fixture.structureAt + 8; i < garbled.size(); i += 3)
+            garbled[i] = static_cast<char>(garbled[i] ^ 0x5A);
+        for (QByteArray const& damaged : { bytes.left(fixture.pixelCut), bytes.left(fixture.structureAt + 10), garbled })
+            Picture::Open(writeFile(folder, fixture.name, damaged));
+    }
+    EXPECT_EQ(captured.text(), QByteArray());
+}
+
 TEST(PictureOpen, WhatIsNoPictureOfTheSevenTypesGivesNil)
 {
     QTemporaryDir folder;
@@ -219,14 +276,49 @@ TEST(PictureOpen, PicturesBeyondTheCopyLimitOpenAndTooLargeOnesRaise)
     EXPECT_EQ(picture->Width(), 32768);
     EXPECT_EQ(picture->row(0)[32767], 0x80102030u);
 
-    // A JPEG whose frame header claims 20000 x 20000 pixels.
-    QByteArray huge = fixtureBytes("pattern.jpg");
-    qsizetype const frame = huge.indexOf("\xFF\xC0");
-    ASSERT_GE(frame, 0);
-    huge.replace(frame + 5, 4, QByteArray("\x4E\x20\x4E\x20", 4));
-    Ref<FolderItem> file = writeFile(folder, "huge.jpg", huge);
-    EXPECT_TRUE(raises<OutOfMemoryException>([&] { Picture::Open(file); },
-        "The picture in " + file->path() + " is 20000 x 20000 pixels, too large to hold in memory"));
+    // A header that claims more pixels than a picture may have raises, once
+    // the file is long enough to hold them; a short one that claims as much
+    // is only damaged.
+    auto bigEndian = [](std::uint32_t value) {
+        char const bytes[] { static_cast<char>(value >> 24), static_cast<char>(value >> 16), static_cast<char>(value >> 8), static_cast<char>(value) };
+        return QByteArray(bytes, 4);
+    };
+    auto pngClaiming = [&](std::uint32_t side, qsizetype dataBytes) {
+        QByteArray header = QByteArray("\x00\x00\x00\x0DIHDR", 8) + bigEndian(side) + bigEndian(side) + QByteArray("\x08\x02\x00\x00\x00", 5);
+        header += bigEndian(static_cast<std::uint32_t>(crc32(0, reinterpret_cast<Bytef const*>(header.constData() + 4), 17)));
+        return QByteArray("\x89PNG\r\n\x1A\n", 8) + header + QByteArray(dataBytes, '\0');
+    };
+    Ref<FolderItem> huge = writeFile(folder, "huge.png", pngClaiming(20000, 1200000));
+    EXPECT_TRUE(raises<OutOfMemoryException>([&] { Picture::Open(huge); },
+        "The picture in " + huge->path() + " is 20000 x 20000 pixels, too large to hold in memory"));
+    EXPECT_TRUE(Picture::Open(writeFile(folder, "short.png", pngClaiming(20000, 100))).isNil());
+}
+
+TEST(PictureOpen, AFailedAllocationWhileDecodingRaises)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs all the address space it reserves";
+#else
+    // A valid 8000 x 8000 PNG, 244 MiB as a picture, opened while the process
+    // may map only 128 MiB more than it has.
+    QTemporaryDir folder;
+    QImage plain(8000, 8000, QImage::Format_RGB32);
+    plain.fill(0xFF336699);
+    ASSERT_TRUE(plain.save(folder.filePath("large.png")));
+    plain = QImage();
+    Ref<FolderItem> file = itemIn(folder, "large.png");
+
+    Ref<RuntimeException> raised;
+    {
+        picture_files::AddressSpaceLimit const limit(128);
+        ASSERT_TRUE(limit.limited());
+        raised = raisedBy([&] { Picture::Open(file); });
+    }
+    ASSERT_TRUE(raised);
+    EXPECT_TRUE(raised->isKindOf(OutOfMemoryException::Lookup_()));
+    EXPECT_EQ(raised->Message, "There is not enough memory for a picture of 8000 x 8000 pixels");
+    EXPECT_TRUE(Picture::Open(file));
+#endif
 }
 
 TEST(PictureFromImage, ConvertsToStraightArgbAndKeepsItsOwnCopy)

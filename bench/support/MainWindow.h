@@ -22,5 +22,7 @@ struct MainWindow {
         RuntimeReleaseFrameworkGlobals();
         MenuBar1::implicitInstance_Exit_();
     }
+    MainWindow(MainWindow const&) = delete;
+    MainWindow& operator=(MainWindow const&) = delete;
     QWidget* canvas(char const* name) const { return window->ControlByName_(name)->widget(); }
 };

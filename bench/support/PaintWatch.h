@@ -3,21 +3,14 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
-#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
 
-// Counts the paints of a widget and the longest time between two of them,
-// while a timer asks for a repaint every 5 ms.
+// Counts the paints of a widget and the longest time between two of them.
 class PaintWatch : public QObject {
 public:
-    explicit PaintWatch(QWidget* widget)
-    {
-        widget->installEventFilter(this);
-        QObject::connect(&m_ticker, &QTimer::timeout, widget, [widget] { widget->update(); });
-        m_ticker.start(5);
-    }
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
     void start()
     {
         m_clock.start();
@@ -25,7 +18,6 @@ public:
         m_longest = 0;
         m_paints = 0;
     }
-    // The longest gap since start, counting the one up to now.
     qint64 finish()
     {
         note();
@@ -50,7 +42,6 @@ private:
         m_longest = std::max(m_longest, now - m_last);
         m_last = now;
     }
-    QTimer m_ticker;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_longest = 0;

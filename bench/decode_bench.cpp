@@ -1,0 +1,363 @@
+// Opening picture files: our readers beside Qt's on the same files, the
+// window's paint gaps while a file is read, and the peak memory of a read.
+// The files are made at start, in a temporary folder.
+
+#include "runtime/FolderItem.h"
+#include "runtime/Picture.h"
+#include "shell/Imagetypes.h"
+#include "support/MainWindow.h"
+#include "support/PaintWatch.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Where the files are made: a temporary folder, or the one given.
+QString inputFolder;
+
+String pathOf(char const* name)
+{
+    static QTemporaryDir temporary;
+    return (inputFolder.isEmpty() ? temporary.path() : inputFolder).toStdString() + "/" + name;
+}
+
+// A row of a photograph-like picture: smooth shading with structure at
+// several scales, fine texture of the given strength and sensor noise, 8
+// bits a channel.
+void photoRow(int width, int height, int y, std::mt19937& random, std::uint8_t* rgb, float texture = 0.0f)
+{
+    std::normal_distribution<float> noise(0.0f, 2.5f);
+    for (int x = 0; x < width; ++x) {
+        float const u = static_cast<float>(x) / static_cast<float>(width);
+        float const v = static_cast<float>(y) / static_cast<float>(height);
+        float const fine = std::sin(0.9f * static_cast<float>(x) + 0.4f * static_cast<float>(y)) * std::sin(0.7f * static_cast<float>(y) - 0.2f * static_cast<float>(x));
+        float const shade = 0.5f + 0.3f * std::sin(6.0f * u + 2.0f * v) * std::cos(4.0f * v - u) + 0.1f * std::sin(40.0f * u * v) + texture * fine;
+        float const channels[3] = { shade * 230.0f + 20.0f * u, shade * 200.0f + 30.0f * v, shade * 180.0f + 40.0f * (1.0f - u) };
+        for (int c = 0; c < 3; ++c)
+            rgb[x * 3 + c] = static_cast<std::uint8_t>(std::clamp(channels[c] + noise(random), 0.0f, 255.0f));
+    }
+}
+
+void writePng(String const& path, int width, int height, int depth, int colourType, int level, auto const& fillRow)
+{
+    FILE* out = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, out);
+    if (level >= 0)
+        png_set_compression_level(png, level);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), depth, colourType,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> row(png_get_rowbytes(png, info));
+    for (int y = 0; y < height; ++y) {
+        fillRow(y, row.data());
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(out);
+}
+
+// A 24 MP 8-bit RGB PNG as a camera's export writes it: zlib's default level.
+String const& cameraPng()
+{
+    static String const path = [] {
+        String p = pathOf("camera.png");
+        std::mt19937 random(1);
+        writePng(p, 6000, 4000, 8, PNG_COLOR_TYPE_RGB, -1, [&](int y, std::uint8_t* row) { photoRow(6000, 4000, y, random, row); });
+        return p;
+    }();
+    return path;
+}
+
+void writeJpeg(String const& path, int quality, float texture)
+{
+    FILE* out = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr errors {};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, out);
+    cinfo.image_width = 6000;
+    cinfo.image_height = 4000;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(6000 * 3);
+    std::mt19937 random(1);
+    for (int y = 0; y < 4000; ++y) {
+        photoRow(6000, 4000, y, random, row.data(), texture);
+        JSAMPROW rows[] = { row.data() };
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(out);
+}
+
+// 24 MP baseline JPEGs, chroma halved both ways: one with fine texture at
+// quality 92, about the size of a camera's (6 MB), and the smooth picture
+// of the PNG at quality 90 (2 MB).
+String const& cameraJpeg()
+{
+    static String const path = [] {
+        String p = pathOf("camera.jpg");
+        writeJpeg(p, 92, 0.08f);
+        return p;
+    }();
+    return path;
+}
+
+String const& smoothJpeg()
+{
+    static String const path = [] {
+        String p = pathOf("smooth.jpg");
+        writeJpeg(p, 90, 0.0f);
+        return p;
+    }();
+    return path;
+}
+
+// A 16384 x 16384 16-bit RGBA PNG of smooth shading: a few MB that hold a
+// 1 GiB picture.
+String const& hugePng()
+{
+    static String const path = [] {
+        String p = pathOf("huge16.png");
+        writePng(p, 16384, 16384, 16, PNG_COLOR_TYPE_RGB_ALPHA, 1, [](int y, std::uint8_t* row) {
+            for (int x = 0; x < 16384; ++x) {
+                std::uint16_t const values[4] = { static_cast<std::uint16_t>(x * 4), static_cast<std::uint16_t>(y * 4), static_cast<std::uint16_t>((x + y) * 2), static_cast<std::uint16_t>(0xFFFF - (x / 64) * 64) };
+                for (int c = 0; c < 4; ++c) {
+                    row[x * 8 + c * 2] = static_cast<std::uint8_t>(values[c] >> 8);
+                    row[x * 8 + c * 2 + 1] = static_cast<std::uint8_t>(values[c]);
+                }
+            }
+        });
+        return p;
+    }();
+    return path;
+}
+
+void setFileCounters(benchmark::State& state, String const& path)
+{
+    state.counters["file_MB"] = static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1e6;
+}
+
+void openWithOurReader(benchmark::State& state, String const& path)
+{
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        Ref<Picture> picture = Picture::Open(file);
+        if (!picture)
+            state.SkipWithError("the file did not open");
+        benchmark::DoNotOptimize(picture);
+    }
+}
+
+void openWithQt(benchmark::State& state, String const& path)
+{
+    QImageReader::setAllocationLimit(0);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        QImageReader reader(QString::fromStdString(path));
+        QImage image = reader.read();
+        if (image.isNull())
+            state.SkipWithError("the file did not open");
+        benchmark::DoNotOptimize(image);
+    }
+}
+
+void BM_OpenCameraPng(benchmark::State& state) { openWithOurReader(state, cameraPng()); }
+void BM_QtReadsCameraPng(benchmark::State& state) { openWithQt(state, cameraPng()); }
+void BM_OpenCameraJpeg(benchmark::State& state) { openWithOurReader(state, cameraJpeg()); }
+void BM_QtReadsCameraJpeg(benchmark::State& state) { openWithQt(state, cameraJpeg()); }
+void BM_OpenSmoothJpeg(benchmark::State& state) { openWithOurReader(state, smoothJpeg()); }
+void BM_QtReadsSmoothJpeg(benchmark::State& state) { openWithQt(state, smoothJpeg()); }
+
+// A file opened from the window while a timer asks for repaints every 5 ms:
+// the longest stretch without a paint pass.
+void paintGapsWhileOpening(benchmark::State& state, String const& path)
+{
+    MainWindow main;
+    QWidget* canvas = main.canvas("WhiteInCanvas");
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, canvas, [canvas] { canvas->update(); });
+    ticker.start(5);
+    PaintWatch watch(canvas);
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    qint64 longest = 0;
+    int paints = 0;
+    for (auto _ : state) {
+        watch.start();
+        Ref<Picture> picture = Picture::Open(file);
+        longest = std::max(longest, watch.finish());
+        paints += watch.paints();
+        if (!picture)
+            state.SkipWithError("the file did not open");
+    }
+    state.counters["longest_gap_ms"] = static_cast<double>(longest);
+    state.counters["paints_per_open"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
+}
+
+void BM_PaintGapsOpeningCameraPng(benchmark::State& state) { paintGapsWhileOpening(state, cameraPng()); }
+void BM_PaintGapsOpeningHugePng(benchmark::State& state) { paintGapsWhileOpening(state, hugePng()); }
+
+// The file opened by a fresh process of this program, cold: the time of
+// the open and the peak resident memory, beside the memory held before it.
+void openInFreshProcess(benchmark::State& state, char const* self, String const& path)
+{
+    String const command = String(self) + " --open-once " + path;
+    double peak = 0;
+    double baseline = 0;
+    for (auto _ : state) {
+        FILE* child = popen(command.c_str(), "r");
+        double before = 0, after = 0, seconds = 0;
+        int const read = child ? std::fscanf(child, "%lf %lf %lf", &before, &after, &seconds) : 0;
+        if (!child || pclose(child) != 0 || read != 3) {
+            state.SkipWithError("the child did not open the file");
+            break;
+        }
+        state.SetIterationTime(seconds);
+        peak = std::max(peak, after);
+        baseline = before;
+    }
+    state.counters["peak_MiB"] = peak;
+    state.counters["before_open_MiB"] = baseline;
+}
+
+void BM_ColdOpenCameraPng(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraPng()); }
+void BM_ColdOpenCameraJpeg(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraJpeg()); }
+void BM_ColdOpenHugePng(benchmark::State& state, char const* self)
+{
+    openInFreshProcess(state, self, hugePng());
+    state.counters["picture_MiB"] = 16384.0 * 16384.0 * 4.0 / 1048576.0;
+}
+
+// Damaged files: a JPEG of a few hundred bytes whose frame claims 16384 x
+// 16384 pixels, and the camera PNG cut in the middle of its pixels.
+String const& damagedJpeg()
+{
+    static String const path = [] {
+        QFile whole(QString::fromStdString(cameraJpeg()));
+        whole.open(QIODevice::ReadOnly);
+        QByteArray bytes = whole.read(400);
+        qsizetype const frame = bytes.indexOf("\xFF\xC0");
+        bytes.replace(frame + 5, 4, QByteArray("\x40\x00\x40\x00", 4));
+        String p = pathOf("damaged.jpg");
+        QFile out(QString::fromStdString(p));
+        out.open(QIODevice::WriteOnly);
+        out.write(bytes);
+        return p;
+    }();
+    return path;
+}
+
+String const& cutPng()
+{
+    static String const path = [] {
+        QFile whole(QString::fromStdString(cameraPng()));
+        whole.open(QIODevice::ReadOnly);
+        String p = pathOf("cut.png");
+        QFile out(QString::fromStdString(p));
+        out.open(QIODevice::WriteOnly);
+        out.write(whole.read(whole.size() / 2));
+        return p;
+    }();
+    return path;
+}
+
+void openDamaged(benchmark::State& state, String const& path)
+{
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        if (Picture::Open(file))
+            state.SkipWithError("the damaged file opened");
+    }
+}
+
+void BM_OpenDamagedJpegClaimingHugeSize(benchmark::State& state) { openDamaged(state, damagedJpeg()); }
+void BM_OpenCameraPngCutInHalf(benchmark::State& state) { openDamaged(state, cutPng()); }
+
+double peakResidentMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// The child's part: open the file once, then tell the peak memory before and
+// after, and the seconds the open took.
+int openOnce(char const* path)
+{
+    double const before = peakResidentMiB();
+    QElapsedTimer clock;
+    clock.start();
+    Ref<Picture> picture = Picture::Open(FolderItem::forPath(path));
+    double const seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    std::printf("%f %f %f\n", before, peakResidentMiB(), seconds);
+    return picture ? 0 : 1;
+}
+
+}
+
+BENCHMARK(BM_OpenCameraPng)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_QtReadsCameraPng)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_QtReadsCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenSmoothJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_QtReadsSmoothJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_PaintGapsOpeningCameraPng)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_PaintGapsOpeningHugePng)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_OpenDamagedJpegClaimingHugeSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCameraPngCutInHalf)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc == 3 && String(argv[1]) == "--open-once")
+        return openOnce(argv[2]);
+    if (argc == 3 && String(argv[1]) == "--write-inputs") {
+        // The files alone, for measuring other decoders on them.
+        inputFolder = argv[2];
+        std::printf("%s\n%s\n%s\n%s\n", cameraPng().c_str(), cameraJpeg().c_str(), smoothJpeg().c_str(), hugePng().c_str());
+        return 0;
+    }
+    Imagetypes::Initialize_();
+    // Fresh processes of this program, which need its path.
+    using Run = void (*)(benchmark::State&, char const*);
+    std::pair<char const*, Run> const coldRuns[] { { "BM_ColdOpenCameraPng", BM_ColdOpenCameraPng }, { "BM_ColdOpenCameraJpeg", BM_ColdOpenCameraJpeg }, { "BM_ColdOpenHugePng", BM_ColdOpenHugePng } };
+    for (auto [name, run] : coldRuns)
+        benchmark::RegisterBenchmark(name, run, argv[0])->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
