@@ -70,8 +70,10 @@ PngWriter::PngWriter(Picture const& picture)
     for (std::int32_t first = 0; first < picture.Height(); first += rowsPerBand)
         m_bands.push_back({ first, std::min(picture.Height(), first + rowsPerBand), {}, 0 });
 
-    std::size_t const cores = std::max(1u, std::thread::hardware_concurrency());
-    std::size_t const workers = std::min(cores, m_bands.size());
+    // One core is left to the caller's thread, which paints the window
+    // meanwhile and must not wait for a core to do it.
+    std::size_t const cores = std::max(2u, std::thread::hardware_concurrency());
+    std::size_t const workers = std::min(cores - 1, m_bands.size());
     try {
         for (std::size_t i = 0; i < workers; ++i)
             m_workers.emplace_back([this] { work(); });
