@@ -18,7 +18,8 @@ cd "$(dirname "$0")"
 
 packages=(g++ cmake make qt6-base-dev qt6-image-formats-plugins libgtest-dev libgmock-dev
           libbenchmark-dev fonts-dejavu-core pkg-config libgraphicsmagick1-dev
-          libpng-dev libisal-dev libjpeg62-turbo-dev libtiff-dev libgif-dev)
+          libpng-dev libisal-dev libjpeg62-turbo-dev libtiff-dev libgif-dev
+          zlib1g-dev)
 
 install_missing() {
     local missing=()

@@ -4,12 +4,12 @@
 #include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
+#include "runtime/BackgroundTask.h"
+#include "runtime/imageformats/PngWriter.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QIODevice>
 #include <QImage>
-#include <QImageWriter>
 #include <QSaveFile>
 
 #include "runtime/imageformats/BmpReader.h"
@@ -21,9 +21,18 @@
 #include "runtime/imageformats/TargaReader.h"
 #include "runtime/imageformats/TiffReader.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <span>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -92,16 +101,56 @@ Ref<Picture> decodeFile(String const& path)
 
 // ---- Writing --------------------------------------------------------------
 
-char const* encoderFor(std::int32_t format)
+void checkFormat(std::int32_t format)
 {
-    if (format == PngFormat)
-        return "png";
-    Raise<RuntimeException>("The picture format " + std::to_string(format) + " is not one that pictures can be saved in");
+    if (format != PngFormat)
+        Raise<RuntimeException>("The picture format " + std::to_string(format) + " is not one that pictures can be saved in");
 }
 
 [[noreturn]] void raiseWriteFailure(String const& path, QString const& reason)
 {
     Raise<IOException>("The picture could not be saved to " + path + ": " + reason.toStdString());
+}
+
+// Writes all the bytes or raises with the system's reason. A write that
+// stops short (the disk filled up) has written what fitted and says no more;
+// the write of the rest then fails at once, with the reason.
+void writeAll(QSaveFile& output, std::span<std::uint8_t const> bytes, String const& path)
+{
+    while (!bytes.empty()) {
+        qint64 const written = output.write(reinterpret_cast<char const*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        if (written <= 0)
+            raiseWriteFailure(path, output.errorString());
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+}
+
+// Brings the written bytes to the disk on another thread while this one
+// keeps the window painted: on a slow disk that is what takes longest. The
+// commit that follows finds nothing left to bring. A failure is raised here,
+// since the system reports it only once.
+void syncWhilePainting(QSaveFile& output, String const& path)
+{
+    int const descriptor = output.handle();
+    if (descriptor < 0)
+        return;
+    std::atomic<bool> done { false };
+    int failure = 0;
+    try {
+        std::jthread const syncing([&] {
+            if (fdatasync(descriptor) != 0)
+                failure = errno;
+            done = true;
+        });
+        while (!done) {
+            background_task::yieldIfDue();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } catch (std::system_error const&) {
+        return; // no thread to be had: the commit brings the bytes itself
+    }
+    if (failure != 0)
+        raiseWriteFailure(path, QString::fromLocal8Bit(std::strerror(failure)));
 }
 
 }
@@ -122,31 +171,32 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
         Raise<OutOfBoundsException>("The compression value is out of range, valid values are 0-100");
     if (!file)
         Raise<NilObjectException>("The folder item passed cannot be nil");
-    char const* const encoder = encoderFor(format);
+    checkFormat(format);
     String const& path = file->path();
     if (!hasPixels())
         Raise<RuntimeException>("A picture without pixels cannot be saved to " + path);
 
-    // The picture is encoded in memory first, so that a failing disk never
-    // interrupts the encoder halfway. The bytes then go to a temporary file
-    // beside the target, which replaces the target only once it is complete:
-    // a failure leaves the old file as it was and no partial one.
-    QByteArray encoded;
-    {
-        QBuffer buffer(&encoded);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, encoder);
-        writer.setQuality(quality);
-        if (!writer.write(*m_image))
-            raiseWriteFailure(path, writer.errorString());
-    }
+    // PNG keeps every pixel exactly at any quality; the value only has to be
+    // a valid one. The bytes go to a temporary file beside the target, which
+    // replaces the target only once it is complete: a failure leaves the old
+    // file as it was and no partial one, and the temporary file goes with
+    // the QSaveFile. The encoder works on other threads meanwhile, and this
+    // one keeps the window painted while it waits for them.
+    Ref<Picture> const keptAlive(this);
     QSaveFile output(QString::fromStdString(path));
-    if (!output.open(QIODevice::WriteOnly))
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         raiseWriteFailure(path, output.errorString());
-    if (output.write(encoded) != encoded.size()) {
-        QString const reason = output.errorString();
-        output.cancelWriting();
-        raiseWriteFailure(path, reason);
+    try {
+        PngWriter writer(*this);
+        for (std::span<std::uint8_t const> piece = writer.next(background_task::yieldIfDue); !piece.empty(); piece = writer.next(background_task::yieldIfDue))
+            writeAll(output, piece, path);
+        syncWhilePainting(output, path);
+    } catch (RaisedException const&) {
+        throw;
+    } catch (std::bad_alloc const&) {
+        Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
+    } catch (std::exception const& failure) {
+        raiseWriteFailure(path, QString::fromUtf8(failure.what()));
     }
     if (!output.commit())
         raiseWriteFailure(path, output.errorString());

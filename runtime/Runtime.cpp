@@ -44,13 +44,28 @@ RunState& state()
     return instance;
 }
 
+// The box is titled like the main window, the first one made, or with the
+// application's name when there is none. Its text is the exception's
+// message, which says what went wrong in the user's terms; the class name
+// is there for whoever reports the fault, behind the box's details.
+QString reportTitle()
+{
+    if (framework_globals::windows && !framework_globals::windows->empty()) {
+        String const& title = framework_globals::windows->front()->Title();
+        if (!title.empty())
+            return QString::fromStdString(title);
+    }
+    return QApplication::applicationName();
+}
+
 void showInMessageBox(Ref<RuntimeException> const& exception)
 {
     if (!QApplication::instance())
         return;
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vantrel"),
-        QStringLiteral("An unexpected error occurred: %1").arg(QString::fromStdString(exception->classRecord().name)));
-    box.setInformativeText(QString::fromStdString(exception->Message));
+    QString const className = QString::fromStdString(exception->classRecord().name);
+    QString const message = QString::fromStdString(exception->Message);
+    QMessageBox box(QMessageBox::Critical, reportTitle(), message.isEmpty() ? className : message);
+    box.setDetailedText(className);
     box.setObjectName(QStringLiteral("UnhandledExceptionBox"));
     box.exec();
 }

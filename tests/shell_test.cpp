@@ -17,6 +17,9 @@
 #include <QProcess>
 #include <QMenuBar>
 
+#include <iostream>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -204,25 +207,61 @@ TEST(StartUp, ExceptionInInitialisationIsReportedOnceAndShutDownStillRuns)
     EXPECT_TRUE(Imagetypes::pImageTiff.isNil());
 }
 
-TEST(UnhandledExceptions, ShowTheClassAndMessageInAModalBoxAndReturn)
+// What the report box of an uncaught exception showed, read off the real box
+// once it is open, and what went to stderr; the box is then closed.
+struct ShownReport {
+    QString title, text, detail, informative;
+    std::string standardError;
+
+    explicit ShownReport(std::function<void()> const& raise)
+    {
+        RuntimeSetUnhandledExceptionPresenter({}); // the real message box
+        QTimer watch; // the box may open some events later
+        QObject::connect(&watch, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                title = box->windowTitle();
+                text = box->text();
+                detail = box->detailedText();
+                informative = box->informativeText();
+                box->accept();
+            }
+        });
+        watch.start(10);
+        std::ostringstream captured;
+        std::streambuf* const saved = std::cerr.rdbuf(captured.rdbuf());
+        raise();
+        std::cerr.rdbuf(saved);
+        standardError = captured.str();
+        RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
+    }
+};
+
+TEST(UnhandledExceptions, TheBoxIsTitledLikeTheWindowAndSaysTheMessageWithTheClassAsDetail)
 {
-    RuntimeSetUnhandledExceptionPresenter({}); // the real message box
-    QString title, text, details;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            title = box->windowTitle();
-            text = box->text();
-            details = box->informativeText();
-            box->accept();
-        }
+    String const message = "The picture could not be saved to /media/card/vantrel.png: No space left on device";
+    std::optional<ShownReport> report;
+    AppRun const run([&] {
+        report.emplace([&] {
+            RuntimeRunGuarded([&] { Raise<IOException>(message); });
+            QApplication::processEvents(); // the box shows once the handler is over
+        });
     });
-    Ref<OutOfBoundsException> exception = RuntimeNewObject<OutOfBoundsException>();
-    exception->Message = "Width/Height needs to be in the range 1-32767";
-    UnhandledException(exception);
-    RuntimeSetUnhandledExceptionPresenter([](Ref<RuntimeException> const&) { });
-    EXPECT_EQ(title, "Vantrel");
-    EXPECT_TRUE(text.contains("OutOfBoundsException")) << text.toStdString();
-    EXPECT_EQ(details, "Width/Height needs to be in the range 1-32767");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->title, "Vantrel Effect");
+    EXPECT_EQ(report->text.toStdString(), message);
+    EXPECT_EQ(report->detail, "IOException");
+    EXPECT_EQ(report->informative, "");
+    EXPECT_EQ(report->standardError, "Vantrel: unhandled IOException: " + message + "\n");
+}
+
+TEST(UnhandledExceptions, WithoutAWindowTheBoxHasTheProgramsNameAndAMessagelessOneShowsTheClass)
+{
+    QApplication::setApplicationName("Vantrel"); // as start-up names it
+    ShownReport const report([] { UnhandledException(RuntimeNewObject<NilObjectException>()); });
+    EXPECT_EQ(report.title, "Vantrel");
+    EXPECT_EQ(report.text, "NilObjectException");
+    EXPECT_EQ(report.detail, "NilObjectException");
+    EXPECT_EQ(report.standardError, "Vantrel: unhandled NilObjectException\n");
 }
 
 TEST(UnhandledExceptions, AnExceptionEndingAnEventHandlerLeavesTheLoopRunning)

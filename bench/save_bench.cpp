@@ -1,0 +1,119 @@
+#include "matte/Vantrel.h"
+#include "runtime/FolderItem.h"
+#include "support/PhotoPair.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <vector>
+
+namespace {
+
+// The result of a 24 MP photo-like pair, made once.
+Ref<Picture> const& cameraSizeResult()
+{
+    static Ref<Picture> const result = [] {
+        PhotoPair const pair(6000, 4000);
+        Ref<Vantrel> matte = RuntimeNewObject<Vantrel>();
+        matte->whitepicture = pair.white;
+        matte->blackpicture = pair.black;
+        matte->Process();
+        return matte->alphapicture;
+    }();
+    return result;
+}
+
+double megabytes(qint64 bytes)
+{
+    return static_cast<double>(bytes) / 1e6;
+}
+
+qint64 ourBytes = 0;
+
+// Picture.Save, to a file beside the others of the run's temporary folder.
+void BM_SaveOurs(benchmark::State& state)
+{
+    Ref<Picture> const& picture = cameraSizeResult();
+    QTemporaryDir folder;
+    QString const path = folder.filePath("vantrel.png");
+    Ref<FolderItem> const file = FolderItem::forPath(path.toStdString());
+    for (auto _ : state)
+        picture->Save(file, 150, -1);
+    ourBytes = QFileInfo(path).size();
+    state.counters["file_MB"] = megabytes(ourBytes);
+}
+
+void noteSizeBesideOurs(benchmark::State& state, qint64 bytes)
+{
+    state.counters["file_MB"] = megabytes(bytes);
+    if (ourBytes > 0)
+        state.counters["ours_over_this"] = static_cast<double>(ourBytes) / static_cast<double>(bytes);
+}
+
+// Qt's PNG writer, as the program used it before, into memory.
+void BM_SaveQtWriter(benchmark::State& state)
+{
+    QImage const& image = cameraSizeResult()->image();
+    QByteArray encoded;
+    for (auto _ : state) {
+        encoded.clear();
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "png");
+        if (!writer.write(image))
+            state.SkipWithError("Qt's writer failed");
+    }
+    noteSizeBesideOurs(state, encoded.size());
+}
+
+// libpng with its default settings, into memory: the size to stay near.
+void BM_SaveLibpngDefault(benchmark::State& state)
+{
+    Picture const& picture = *cameraSizeResult();
+    std::vector<std::uint8_t> rgba;
+    for (std::int32_t y = 0; y < picture.Height(); ++y) {
+        for (std::int32_t x = 0; x < picture.Width(); ++x) {
+            std::uint32_t const word = picture.row(y)[x];
+            rgba.insert(rgba.end(), { std::uint8_t(word >> 16), std::uint8_t(word >> 8), std::uint8_t(word), std::uint8_t(word >> 24) });
+        }
+    }
+    std::vector<std::uint8_t> encoded;
+    png_alloc_size_t size = 0;
+    for (auto _ : state) {
+        png_image image {};
+        image.version = PNG_IMAGE_VERSION;
+        image.width = static_cast<png_uint_32>(picture.Width());
+        image.height = static_cast<png_uint_32>(picture.Height());
+        image.format = PNG_FORMAT_RGBA;
+        size = 0;
+        png_image_write_get_memory_size(image, size, 0, rgba.data(), 0, nullptr);
+        encoded.resize(size);
+        if (!png_image_write_to_memory(&image, encoded.data(), &size, 0, rgba.data(), 0, nullptr))
+            state.SkipWithError("libpng failed");
+    }
+    noteSizeBesideOurs(state, static_cast<qint64>(size));
+}
+
+}
+
+BENCHMARK(BM_SaveOurs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_SaveQtWriter)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_SaveLibpngDefault)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

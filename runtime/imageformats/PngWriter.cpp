@@ -1,0 +1,203 @@
+#include "runtime/imageformats/PngWriter.h"
+
+#include "runtime/Picture.h"
+#include "runtime/imageformats/BandDeflater.h"
+#include "runtime/imageformats/PngRowFilter.h"
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <system_error>
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> Signature { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
+
+// The zlib stream's header: deflate with a 32 KiB window, fast compression,
+// no preset dictionary (0x785E is a multiple of 31, as it must be).
+constexpr std::array<std::uint8_t, 2> ZlibHeader { 0x78, 0x5E };
+
+// About this much filtered data goes into one band: few seams, and for a
+// camera-size picture many more bands than cores, so the cores finish
+// together.
+constexpr std::size_t BandBytes = std::size_t { 1 } << 20;
+
+// How long the caller's thread waits at most before it calls back.
+constexpr std::chrono::milliseconds PollInterval { 5 };
+
+void putWord(std::uint8_t* at, std::uint32_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value >> 24);
+    at[1] = static_cast<std::uint8_t>(value >> 16);
+    at[2] = static_cast<std::uint8_t>(value >> 8);
+    at[3] = static_cast<std::uint8_t>(value);
+}
+
+void appendWord(std::vector<std::uint8_t>& out, std::uint32_t value)
+{
+    out.resize(out.size() + 4);
+    putWord(out.data() + out.size() - 4, value);
+}
+
+// A chunk is its data's length, its type, its data, and the CRC of the type
+// and the data. Begin one, append its data, then end it.
+std::size_t beginChunk(std::vector<std::uint8_t>& out, char const (&type)[5])
+{
+    std::size_t const start = out.size();
+    out.resize(start + 4);
+    out.insert(out.end(), type, type + 4);
+    return start;
+}
+
+void endChunk(std::vector<std::uint8_t>& out, std::size_t start)
+{
+    putWord(out.data() + start, static_cast<std::uint32_t>(out.size() - start - 8));
+    std::uint32_t const crc = crc32_gzip_refl(0, out.data() + start + 4, out.size() - start - 4);
+    appendWord(out, crc);
+}
+
+}
+
+PngWriter::PngWriter(Picture const& picture)
+    : m_picture(picture)
+{
+    std::size_t const scanline = PngRowFilter::scanlineBytes(picture.Width());
+    std::int32_t const rowsPerBand = static_cast<std::int32_t>(std::max<std::size_t>(1, BandBytes / scanline));
+    for (std::int32_t first = 0; first < picture.Height(); first += rowsPerBand)
+        m_bands.push_back({ first, std::min(picture.Height(), first + rowsPerBand), {}, 0 });
+
+    // One core is left to the caller's thread, which paints the window
+    // meanwhile and must not wait for a core to do it.
+    std::size_t const cores = std::max(2u, std::thread::hardware_concurrency());
+    std::size_t const workers = std::min(cores - 1, m_bands.size());
+    try {
+        for (std::size_t i = 0; i < workers; ++i)
+            m_workers.emplace_back([this] { work(); });
+    } catch (std::system_error const&) {
+        // No more threads to be had: those that started do the work, or,
+        // without any, this thread does it now.
+        if (m_workers.empty())
+            work();
+    }
+}
+
+PngWriter::~PngWriter()
+{
+    m_stopping = true;
+    m_workers.clear(); // joins them
+}
+
+void PngWriter::work()
+{
+    try {
+        PngRowFilter filter(m_picture);
+        BandDeflater deflater;
+        std::vector<std::uint8_t> scanlines;
+        while (!m_stopping) {
+            std::size_t const index = m_nextBand++;
+            if (index >= m_bands.size())
+                break;
+            encode(m_bands[index], filter, deflater, scanlines);
+            {
+                std::lock_guard const lock(m_mutex);
+                m_bands[index].done = true;
+            }
+            m_bandDone.notify_all();
+        }
+    } catch (...) {
+        {
+            std::lock_guard const lock(m_mutex);
+            if (!m_failure)
+                m_failure = std::current_exception();
+        }
+        m_stopping = true;
+        m_bandDone.notify_all();
+    }
+}
+
+void PngWriter::encode(Band& band, PngRowFilter& filter, BandDeflater& deflater, std::vector<std::uint8_t>& scanlines) const
+{
+    // The rows before the band are filtered again to give the window that
+    // deflate may reach back into: they filter exactly as in their own band.
+    std::size_t const scanline = PngRowFilter::scanlineBytes(m_picture.Width());
+    std::int32_t const windowRows = static_cast<std::int32_t>((32768 + scanline - 1) / scanline);
+    std::int32_t const before = std::min(band.first, windowRows);
+    std::int32_t const rows = band.end - band.first;
+    scanlines.resize(scanline * static_cast<std::size_t>(before + rows));
+    filter.filter(band.first - before, band.end, scanlines.data());
+    std::span<std::uint8_t const> const all(scanlines);
+    std::span<std::uint8_t const> const window = all.first(scanline * static_cast<std::size_t>(before));
+    std::span<std::uint8_t const> const data = all.subspan(window.size());
+    band.adler = isal_adler32(1, data.data(), data.size());
+
+    bool const last = band.end == m_picture.Height();
+    band.chunk.reserve(data.size() / 2);
+    std::size_t const start = beginChunk(band.chunk, "IDAT");
+    if (band.first == 0)
+        band.chunk.insert(band.chunk.end(), ZlibHeader.begin(), ZlibHeader.end());
+    deflater.compress(window, data, last, band.chunk);
+    if (!last)
+        endChunk(band.chunk, start); // the last one ends with the stream's check value
+}
+
+// The stream ends with the Adler-32 of all its data, put together from the
+// bands' own.
+void PngWriter::finishStream(Band& last) const
+{
+    std::size_t const scanline = PngRowFilter::scanlineBytes(m_picture.Width());
+    std::uint32_t adler = 1;
+    for (Band const& band : m_bands)
+        adler = static_cast<std::uint32_t>(adler32_combine(adler, band.adler, static_cast<z_off_t>(scanline * static_cast<std::size_t>(band.end - band.first))));
+    appendWord(last.chunk, adler);
+    endChunk(last.chunk, 0);
+}
+
+void PngWriter::waitFor(Band const& band, std::function<void()> const& whileWaiting)
+{
+    std::unique_lock lock(m_mutex);
+    while (!band.done && !m_failure) {
+        if (m_bandDone.wait_for(lock, PollInterval) == std::cv_status::timeout) {
+            lock.unlock();
+            whileWaiting();
+            lock.lock();
+        }
+    }
+    if (m_failure)
+        std::rethrow_exception(m_failure);
+}
+
+std::span<std::uint8_t const> PngWriter::next(std::function<void()> const& whileWaiting)
+{
+    whileWaiting();
+    std::size_t const piece = m_handedOut++;
+    if (piece == 0) {
+        m_piece.assign(Signature.begin(), Signature.end());
+        std::size_t const start = beginChunk(m_piece, "IHDR");
+        appendWord(m_piece, static_cast<std::uint32_t>(m_picture.Width()));
+        appendWord(m_piece, static_cast<std::uint32_t>(m_picture.Height()));
+        // 8 bits a channel, RGBA, deflate, adaptive filters, no interlace.
+        m_piece.insert(m_piece.end(), { 8, 6, 0, 0, 0 });
+        endChunk(m_piece, start);
+        return m_piece;
+    }
+    std::size_t const index = piece - 1;
+    if (index > 0 && index <= m_bands.size())
+        std::vector<std::uint8_t>().swap(m_bands[index - 1].chunk); // written: its memory goes
+    if (index < m_bands.size()) {
+        Band& band = m_bands[index];
+        waitFor(band, whileWaiting);
+        if (index + 1 == m_bands.size())
+            finishStream(band);
+        return band.chunk;
+    }
+    if (index == m_bands.size()) {
+        m_piece.clear();
+        endChunk(m_piece, beginChunk(m_piece, "IEND"));
+        return m_piece;
+    }
+    return {};
+}
