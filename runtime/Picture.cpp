@@ -1,5 +1,6 @@
 #include "runtime/Picture.h"
 
+#include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
 #include "runtime/RGBSurface.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
@@ -27,18 +29,22 @@ constexpr std::size_t mappedFrom = std::size_t { 2 } << 20;
 // Memory that a process touches for the first time is slow to come by: the
 // system (and under a virtual machine the host too) must find and clear
 // every page. On one thread that is most of a first extraction's extra
-// time, so the pages of a large picture are brought in at once, on several
-// threads, each clearing its own share.
+// time, so the pages of a large picture are brought in at once, on a few
+// threads, each clearing its own share, while this one keeps the window
+// painted. Half the cores do it: with all of them, the paints themselves
+// stall. A picture that a decoder fills is not brought in first: its rows
+// come in as the decoder writes them, between its own yields.
 constexpr std::size_t populatedFrom = std::size_t { 32 } << 20;
-constexpr std::size_t populateShare = std::size_t { 16 } << 20;
+constexpr std::size_t populateShare = std::size_t { 2 } << 20;
 
 void populate(void* mapped, std::size_t bytes)
 {
     std::size_t const shares = (bytes + populateShare - 1) / populateShare;
-    std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), shares);
+    std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency() / 2), shares);
     std::atomic<std::size_t> next { 0 };
+    std::atomic<std::size_t> finished { 0 };
     auto const work = [&] {
-        for (std::size_t share; (share = next++) < shares;) {
+        for (std::size_t share; (share = next++) < shares; ++finished) {
             std::size_t const start = share * populateShare;
             // Where the system cannot do it now, the pages still come on first use.
             madvise(static_cast<char*>(mapped) + start, std::min(populateShare, bytes - start), MADV_POPULATE_WRITE);
@@ -46,12 +52,20 @@ void populate(void* mapped, std::size_t bytes)
     };
     std::vector<std::jthread> helpers;
     try {
-        for (std::size_t i = 1; i < threads; ++i)
+        for (std::size_t i = 0; i < threads; ++i)
             helpers.emplace_back(work);
     } catch (std::system_error const&) {
         // No more threads to be had: fewer do it.
     }
-    work();
+    if (helpers.empty()) {
+        work();
+        return;
+    }
+    // A gigabyte takes the best part of a second: the window stays painted.
+    while (finished < shares) {
+        background_task::yieldIfDue();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 struct PixelBuffer {
@@ -59,7 +73,7 @@ struct PixelBuffer {
     std::size_t bytes;
 };
 
-std::uint32_t* allocatePixels(std::size_t count)
+std::uint32_t* allocatePixels(std::size_t count, bool bringInPages)
 {
     std::size_t const bytes = count * sizeof(std::uint32_t);
     if (bytes < mappedFrom)
@@ -68,7 +82,7 @@ std::uint32_t* allocatePixels(std::size_t count)
     if (mapped == MAP_FAILED)
         return nullptr;
     madvise(mapped, bytes, MADV_HUGEPAGE);
-    if (bytes >= populatedFrom)
+    if (bringInPages && bytes >= populatedFrom)
         populate(mapped, bytes);
     return static_cast<std::uint32_t*>(mapped);
 }
@@ -150,16 +164,16 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
 {
     if (width < 1 || width > MaximumSide || height < 1 || height > MaximumSide)
         Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
-    allocate(width, height, 0);
+    allocate(width, height, 0, true);
 }
 
-void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes)
+void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes, bool bringInPages)
 {
     // Fresh zeroed memory is transparent black already.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     checkMemory(width, height, workingBytes);
     noteWrite();
-    std::uint32_t* pixels = allocatePixels(count);
+    std::uint32_t* pixels = allocatePixels(count, bringInPages);
     if (!pixels)
         raiseNoMemory(width, height);
     claimMemory(width, height);
@@ -183,7 +197,7 @@ Ref<Picture> Picture::create(std::int32_t width, std::int32_t height)
 Ref<Picture> Picture::createForDecoding(std::int32_t width, std::int32_t height, std::size_t workingBytes)
 {
     Ref<Picture> picture = RuntimeNewObject<Picture>();
-    picture->allocate(width, height, workingBytes);
+    picture->allocate(width, height, workingBytes, false);
     return picture;
 }
 

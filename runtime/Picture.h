@@ -97,7 +97,7 @@ private:
     // process for taking too much. Claiming counts the picture's new pixels
     // in place of its old ones.
     void checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes = 0) const;
-    void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes);
+    void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes, bool bringInPages);
     void claimMemory(std::int32_t width, std::int32_t height);
     void releaseMemory();
     std::size_t m_bytes = 0;
