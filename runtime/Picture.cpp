@@ -33,8 +33,11 @@ constexpr std::size_t mappedFrom = std::size_t { 2 } << 20;
 // threads, each clearing its own share, while this one keeps the window
 // painted. Half the cores do it: with all of them, the paints themselves
 // stall. A picture that a decoder fills is not brought in first: its rows
-// come in as the decoder writes them, between its own yields.
+// come in as the decoder writes them, between its own yields. Nor is a
+// picture far beyond camera size: it would take real memory at once that it
+// may never use, for seconds.
 constexpr std::size_t populatedFrom = std::size_t { 32 } << 20;
+constexpr std::size_t populatedUpTo = std::size_t { 512 } << 20;
 constexpr std::size_t populateShare = std::size_t { 2 } << 20;
 
 void populate(void* mapped, std::size_t bytes)
@@ -82,7 +85,7 @@ std::uint32_t* allocatePixels(std::size_t count, bool bringInPages)
     if (mapped == MAP_FAILED)
         return nullptr;
     madvise(mapped, bytes, MADV_HUGEPAGE);
-    if (bringInPages && bytes >= populatedFrom)
+    if (bringInPages && bytes >= populatedFrom && bytes <= populatedUpTo)
         populate(mapped, bytes);
     return static_cast<std::uint32_t*>(mapped);
 }

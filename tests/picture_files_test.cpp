@@ -310,7 +310,7 @@ TEST(PictureOpen, AFailedAllocationWhileDecodingRaises)
 
     Ref<RuntimeException> raised;
     {
-        picture_files::AddressSpaceLimit const limit(128);
+        AddressSpaceLimit const limit(128);
         ASSERT_TRUE(limit.limited());
         raised = raisedBy([&] { Picture::Open(file); });
     }
