@@ -1,25 +1,24 @@
 // Reading pictures from files and writing them back: Picture::Open,
 // Picture::Save and Picture::fromImage.
 
+#include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
-#include "runtime/BackgroundTask.h"
-#include "runtime/imageformats/PngWriter.h"
-
-#include <QByteArray>
-#include <QIODevice>
-#include <QImage>
-#include <QSaveFile>
-
 #include "runtime/imageformats/BmpReader.h"
 #include "runtime/imageformats/GifReader.h"
 #include "runtime/imageformats/ImageFile.h"
 #include "runtime/imageformats/JpegReader.h"
 #include "runtime/imageformats/PictReader.h"
 #include "runtime/imageformats/PngReader.h"
+#include "runtime/imageformats/PngWriter.h"
 #include "runtime/imageformats/TargaReader.h"
 #include "runtime/imageformats/TiffReader.h"
+
+#include <QByteArray>
+#include <QIODevice>
+#include <QImage>
+#include <QSaveFile>
 
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <span>
@@ -112,45 +112,30 @@ void checkFormat(std::int32_t format)
     Raise<IOException>("The picture could not be saved to " + path + ": " + reason.toStdString());
 }
 
-// Writes all the bytes or raises with the system's reason. A write that
-// stops short (the disk filled up) has written what fitted and says no more;
-// the write of the rest then fails at once, with the reason.
-void writeAll(QSaveFile& output, std::span<std::uint8_t const> bytes, String const& path)
+// Writes the picture's file as the encoder hands out its bytes, then brings
+// them to the disk, and gives the system's reason if that failed. A write
+// that stops short (the disk filled up) has written what fitted and says no
+// more; the write of the rest then fails at once, with the reason. It runs
+// off the GUI thread: the system may hold back a process that writes fast,
+// and a sync can take long on a slow disk. The sync is done here because the
+// system reports its failure only once; the commit then finds nothing left
+// to bring.
+QString writeFile(Picture const& picture, QSaveFile& output)
 {
-    while (!bytes.empty()) {
-        qint64 const written = output.write(reinterpret_cast<char const*>(bytes.data()), static_cast<qint64>(bytes.size()));
-        if (written <= 0)
-            raiseWriteFailure(path, output.errorString());
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-}
-
-// Brings the written bytes to the disk on another thread while this one
-// keeps the window painted: on a slow disk that is what takes longest. The
-// commit that follows finds nothing left to bring. A failure is raised here,
-// since the system reports it only once.
-void syncWhilePainting(QSaveFile& output, String const& path)
-{
-    int const descriptor = output.handle();
-    if (descriptor < 0)
-        return;
-    std::atomic<bool> done { false };
-    int failure = 0;
-    try {
-        std::jthread const syncing([&] {
-            if (fdatasync(descriptor) != 0)
-                failure = errno;
-            done = true;
-        });
-        while (!done) {
-            background_task::yieldIfDue();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    PngWriter writer(picture);
+    auto const nothingMeanwhile = [] { };
+    for (std::span<std::uint8_t const> piece = writer.next(nothingMeanwhile); !piece.empty(); piece = writer.next(nothingMeanwhile)) {
+        while (!piece.empty()) {
+            qint64 const written = output.write(reinterpret_cast<char const*>(piece.data()), static_cast<qint64>(piece.size()));
+            if (written <= 0)
+                return output.errorString();
+            piece = piece.subspan(static_cast<std::size_t>(written));
         }
-    } catch (std::system_error const&) {
-        return; // no thread to be had: the commit brings the bytes itself
     }
-    if (failure != 0)
-        raiseWriteFailure(path, QString::fromLocal8Bit(std::strerror(failure)));
+    int const descriptor = output.handle();
+    if (descriptor >= 0 && fdatasync(descriptor) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return {};
 }
 
 }
@@ -180,24 +165,44 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
     // a valid one. The bytes go to a temporary file beside the target, which
     // replaces the target only once it is complete: a failure leaves the old
     // file as it was and no partial one, and the temporary file goes with
-    // the QSaveFile. The encoder works on other threads meanwhile, and this
-    // one keeps the window painted while it waits for them.
+    // the QSaveFile. The encoder and the writing work on other threads
+    // meanwhile, and this one keeps the window painted while it waits.
     Ref<Picture> const keptAlive(this);
     QSaveFile output(QString::fromStdString(path));
     if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         raiseWriteFailure(path, output.errorString());
+    QString failure;
+    std::exception_ptr thrown;
+    std::atomic<bool> done { false };
+    auto const write = [&] {
+        try {
+            failure = writeFile(*this, output);
+        } catch (...) {
+            thrown = std::current_exception();
+        }
+        done = true;
+    };
     try {
-        PngWriter writer(*this);
-        for (std::span<std::uint8_t const> piece = writer.next(background_task::yieldIfDue); !piece.empty(); piece = writer.next(background_task::yieldIfDue))
-            writeAll(output, piece, path);
-        syncWhilePainting(output, path);
-    } catch (RaisedException const&) {
-        throw;
-    } catch (std::bad_alloc const&) {
-        Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
-    } catch (std::exception const& failure) {
-        raiseWriteFailure(path, QString::fromUtf8(failure.what()));
+        std::jthread const writing(write);
+        while (!done) {
+            background_task::yieldIfDue();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } catch (std::system_error const&) {
+        if (!done)
+            write(); // no thread to be had: this one writes, and the window waits
     }
+    if (thrown) {
+        try {
+            std::rethrow_exception(thrown);
+        } catch (std::bad_alloc const&) {
+            Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
+        } catch (std::exception const& error) {
+            raiseWriteFailure(path, QString::fromUtf8(error.what()));
+        }
+    }
+    if (!failure.isEmpty())
+        raiseWriteFailure(path, failure);
     if (!output.commit())
         raiseWriteFailure(path, output.errorString());
 }
