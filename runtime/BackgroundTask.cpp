@@ -7,6 +7,9 @@
 #include <QEvent>
 #include <QGuiApplication>
 
+#include <chrono>
+#include <thread>
+
 namespace {
 constexpr std::uint64_t passesBetweenClockChecks = 4096;
 constexpr qint64 millisecondsBetweenYields = 30;
@@ -95,6 +98,14 @@ void yieldIfDue()
     }
     inYield = false;
     timer.restart();
+}
+
+void waitUntil(std::function<bool()> const& done)
+{
+    while (!done()) {
+        yieldIfDue();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void checkClock()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 // The cooperative yield point of long computations on the GUI thread. A pass
 // costs a counter; every few thousand passes the clock is read, and once
@@ -16,6 +17,10 @@ void checkClock();
 // For the framework's own long operations on pictures (fills and copies of
 // many rows): lets events run when they are due, without counting a pass.
 void yieldIfDue();
+
+// Waits on this thread until work on others is done, letting events run
+// meanwhile as at a yield point.
+void waitUntil(std::function<bool()> const& done);
 
 // True while events run at a yield point: input that arrives then (a drop)
 // is refused, and work that must not run inside a handler waits.

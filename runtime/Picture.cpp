@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
@@ -64,11 +63,7 @@ void populate(void* mapped, std::size_t bytes)
         work();
         return;
     }
-    // A gigabyte takes the best part of a second: the window stays painted.
-    while (finished < shares) {
-        background_task::yieldIfDue();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    background_task::waitUntil([&] { return finished == shares; });
 }
 
 struct PixelBuffer {

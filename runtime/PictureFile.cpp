@@ -25,7 +25,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -123,8 +122,7 @@ void checkFormat(std::int32_t format)
 QString writeFile(Picture const& picture, QSaveFile& output)
 {
     PngWriter writer(picture);
-    auto const nothingMeanwhile = [] { };
-    for (std::span<std::uint8_t const> piece = writer.next(nothingMeanwhile); !piece.empty(); piece = writer.next(nothingMeanwhile)) {
+    for (std::span<std::uint8_t const> piece = writer.next(); !piece.empty(); piece = writer.next()) {
         while (!piece.empty()) {
             qint64 const written = output.write(reinterpret_cast<char const*>(piece.data()), static_cast<qint64>(piece.size()));
             if (written <= 0)
@@ -184,10 +182,7 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
     };
     try {
         std::jthread const writing(write);
-        while (!done) {
-            background_task::yieldIfDue();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        background_task::waitUntil([&] { return done.load(); });
     } catch (std::system_error const&) {
         if (!done)
             write(); // no thread to be had: this one writes, and the window waits

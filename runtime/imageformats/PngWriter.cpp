@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <system_error>
 
 namespace {
@@ -25,9 +24,6 @@ constexpr std::array<std::uint8_t, 2> ZlibHeader { 0x78, 0x5E };
 // camera-size picture many more bands than cores, so the cores finish
 // together.
 constexpr std::size_t BandBytes = std::size_t { 1 } << 20;
-
-// How long the caller's thread waits at most before it calls back.
-constexpr std::chrono::milliseconds PollInterval { 5 };
 
 void putWord(std::uint8_t* at, std::uint32_t value)
 {
@@ -156,23 +152,16 @@ void PngWriter::finishStream(Band& last) const
     endChunk(last.chunk, 0);
 }
 
-void PngWriter::waitFor(Band const& band, std::function<void()> const& whileWaiting)
+void PngWriter::waitFor(Band const& band)
 {
     std::unique_lock lock(m_mutex);
-    while (!band.done && !m_failure) {
-        if (m_bandDone.wait_for(lock, PollInterval) == std::cv_status::timeout) {
-            lock.unlock();
-            whileWaiting();
-            lock.lock();
-        }
-    }
+    m_bandDone.wait(lock, [&] { return band.done || m_failure; });
     if (m_failure)
         std::rethrow_exception(m_failure);
 }
 
-std::span<std::uint8_t const> PngWriter::next(std::function<void()> const& whileWaiting)
+std::span<std::uint8_t const> PngWriter::next()
 {
-    whileWaiting();
     std::size_t const piece = m_handedOut++;
     if (piece == 0) {
         m_piece.assign(Signature.begin(), Signature.end());
@@ -189,7 +178,7 @@ std::span<std::uint8_t const> PngWriter::next(std::function<void()> const& while
         std::vector<std::uint8_t>().swap(m_bands[index - 1].chunk); // written: its memory goes
     if (index < m_bands.size()) {
         Band& band = m_bands[index];
-        waitFor(band, whileWaiting);
+        waitFor(band);
         if (index + 1 == m_bands.size())
             finishStream(band);
         return band.chunk;

@@ -4,7 +4,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
-#include <functional>
 #include <mutex>
 #include <span>
 #include <thread>
@@ -29,10 +28,9 @@ public:
     PngWriter(PngWriter const&) = delete;
     PngWriter& operator=(PngWriter const&) = delete;
 
-    // The next piece of the file; empty once the file is complete. While it
-    // waits for a piece, whileWaiting is called every few milliseconds.
-    // What made the encoding fail (std::bad_alloc) is raised here.
-    std::span<std::uint8_t const> next(std::function<void()> const& whileWaiting);
+    // The next piece of the file, once it is ready; empty once the file is
+    // complete. What made the encoding fail (std::bad_alloc) is raised here.
+    std::span<std::uint8_t const> next();
 
 private:
     struct Band {
@@ -46,7 +44,7 @@ private:
     void work();
     void encode(Band& band, PngRowFilter& filter, BandDeflater& deflater, std::vector<std::uint8_t>& scanlines) const;
     void finishStream(Band& last) const;
-    void waitFor(Band const& band, std::function<void()> const& whileWaiting);
+    void waitFor(Band const& band);
 
     Picture const& m_picture;
     std::vector<Band> m_bands;
