@@ -126,7 +126,7 @@ private:
         return found == runs.end() ? nullptr : &*found;
     }
 
-    void printLine(Run const& run, std::string const& spread)
+    void printLine(Run const& run, std::string const& spreadText)
     {
         std::ostream& out = GetOutputStream();
         out << "  " << std::left << std::setw(34) << caseName(run) << std::right;
@@ -136,8 +136,8 @@ private:
         }
         double const seconds = run.iterations > 0 ? run.real_accumulated_time / static_cast<double>(run.iterations) : 0;
         // "±" takes two bytes and one column.
-        std::size_t const spreadColumns = spread.empty() ? 0 : spread.size() - 1;
-        out << std::setw(9) << duration(seconds) << " " << spread << std::string(7 - std::min<std::size_t>(spreadColumns, 7), ' ');
+        std::size_t const spreadColumns = spreadText.empty() ? 0 : spreadText.size() - 1;
+        out << std::setw(9) << duration(seconds) << " " << spreadText << std::string(7 - std::min<std::size_t>(spreadColumns, 7), ' ');
         for (auto const& [name, counter] : run.counters)
             out << "   " << counterText(name, counter.value);
         out << "\n" << std::flush;
