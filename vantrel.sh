@@ -16,7 +16,7 @@ TEXT
 [ $# -eq 1 ] || usage
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make qt6-base-dev qt6-image-formats-plugins libgtest-dev libgmock-dev
+packages=(g++ cmake make qt6-base-dev qt6-image-formats-plugins qt6-wayland libgtest-dev libgmock-dev
           libbenchmark-dev fonts-dejavu-core pkg-config libgraphicsmagick1-dev
           libpng-dev libisal-dev libjpeg62-turbo-dev libtiff-dev libgif-dev
           zlib1g-dev)
@@ -68,7 +68,19 @@ test)
     ;;
 bench)
     install_missing
-    build build-release -DCMAKE_BUILD_TYPE=Release
+    # The benchmark programs and what they use; no tests.
+    build build-release -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF
+    # Qt wants a runtime folder of the user's own, which a shell outside a
+    # desktop session lacks: the run gets a private one.
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    export XDG_RUNTIME_DIR
+    trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+    cat <<'TEXT'
+
+Each line is one case: its wall-clock time (where the case runs several
+times, the median, then the runs' coefficient of variation after "±"), then
+what else it measured. MiB = 2^20 bytes; "x" marks a ratio.
+TEXT
     for b in build-release/bench/*_bench; do "$b"; done
     ;;
 *)

@@ -7,6 +7,7 @@
 #include "shell/Imagetypes.h"
 #include "support/MainWindow.h"
 #include "support/PaintWatch.h"
+#include "support/Report.h"
 
 #include <QApplication>
 #include <QImage>
@@ -164,7 +165,7 @@ String const& hugePng()
 
 void setFileCounters(benchmark::State& state, String const& path)
 {
-    state.counters["file_MB"] = static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1e6;
+    state.counters["file_MiB"] = static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1048576.0;
 }
 
 void openWithOurReader(benchmark::State& state, String const& path)
@@ -221,7 +222,7 @@ void paintGapsWhileOpening(benchmark::State& state, String const& path)
             state.SkipWithError("the file did not open");
     }
     state.counters["longest_gap_ms"] = static_cast<double>(longest);
-    state.counters["paints_per_open"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
+    state.counters["paints_per_open_count"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
 void BM_PaintGapsOpeningCameraPng(benchmark::State& state) { paintGapsWhileOpening(state, cameraPng()); }
@@ -356,8 +357,5 @@ int main(int argc, char** argv)
     std::pair<char const*, Run> const coldRuns[] { { "BM_ColdOpenCameraPng", BM_ColdOpenCameraPng }, { "BM_ColdOpenCameraJpeg", BM_ColdOpenCameraJpeg }, { "BM_ColdOpenHugePng", BM_ColdOpenHugePng } };
     for (auto [name, run] : coldRuns)
         benchmark::RegisterBenchmark(name, run, argv[0])->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -1,5 +1,6 @@
 #include "matte/Vantrel.h"
 #include "runtime/RGBSurface.h"
+#include "support/Report.h"
 
 #include <benchmark/benchmark.h>
 
@@ -72,14 +73,14 @@ void BM_VantrelProcess(benchmark::State& state)
     double const picturesKilobytes = 3.0 * width * height * 4 / 1024.0;
     double const extraKilobytes = static_cast<double>(peak - before);
     state.counters["peak_extra_MiB"] = extraKilobytes / 1024.0;
-    state.counters["peak_over_3_pictures"] = extraKilobytes / picturesKilobytes;
+    state.counters["peak_over_3_pictures_x"] = extraKilobytes / picturesKilobytes;
 
     for (auto _ : state) {
         matte->Process();
         benchmark::DoNotOptimize(matte->alphapicture.get());
         matte->alphapicture = nullptr;
     }
-    state.SetItemsProcessed(state.iterations() * width * height);
+    state.counters["Mpixels_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()) * width * height / 1e6, benchmark::Counter::kIsRate);
 }
 
 // The first extraction of a fresh process, which also pays for whatever is
@@ -98,7 +99,7 @@ void BM_VantrelProcessCold(benchmark::State& state)
         }
         state.SetIterationTime(seconds);
     }
-    state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
+    state.counters["Mpixels_per_s"] = benchmark::Counter(static_cast<double>(state.iterations() * state.range(0) * state.range(1)) / 1e6, benchmark::Counter::kIsRate);
 }
 
 // In the fresh process: the pair is made, then one extraction is timed.
@@ -139,8 +140,5 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && std::string_view(argv[1]) == OneExtraction)
         return runOneExtraction(std::atoi(argv[2]), std::atoi(argv[3]));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

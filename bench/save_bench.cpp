@@ -1,6 +1,7 @@
 #include "matte/Vantrel.h"
 #include "runtime/FolderItem.h"
 #include "support/PhotoPair.h"
+#include "support/Report.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -30,9 +31,9 @@ Ref<Picture> const& cameraSizeResult()
     return result;
 }
 
-double megabytes(qint64 bytes)
+double mebibytes(qint64 bytes)
 {
-    return static_cast<double>(bytes) / 1e6;
+    return static_cast<double>(bytes) / 1048576.0;
 }
 
 qint64 ourBytes = 0;
@@ -47,14 +48,14 @@ void BM_SaveOurs(benchmark::State& state)
     for (auto _ : state)
         picture->Save(file, 150, -1);
     ourBytes = QFileInfo(path).size();
-    state.counters["file_MB"] = megabytes(ourBytes);
+    state.counters["file_MiB"] = mebibytes(ourBytes);
 }
 
 void noteSizeBesideOurs(benchmark::State& state, qint64 bytes)
 {
-    state.counters["file_MB"] = megabytes(bytes);
+    state.counters["file_MiB"] = mebibytes(bytes);
     if (ourBytes > 0)
-        state.counters["ours_over_this"] = static_cast<double>(ourBytes) / static_cast<double>(bytes);
+        state.counters["ours_over_this_x"] = static_cast<double>(ourBytes) / static_cast<double>(bytes);
 }
 
 // Qt's PNG writer, as the program used it before, into memory.
@@ -112,8 +113,5 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

@@ -5,6 +5,7 @@
 #include "support/MainWindow.h"
 #include "support/PaintWatch.h"
 #include "support/PhotoPair.h"
+#include "support/Report.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -91,7 +92,7 @@ void measurePaintGaps(benchmark::State& state, MainWindow& main, char const* sho
         paints += watch.paints();
     }
     state.counters["longest_gap_ms"] = static_cast<double>(longest);
-    state.counters["paints_per_run"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
+    state.counters["paints_per_run_count"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
 // The result canvas during an extraction, showing nothing yet.
@@ -147,7 +148,7 @@ void BM_PaintGapsDuringSave(benchmark::State& state)
         paints += watch.paints();
     }
     state.counters["longest_gap_ms"] = static_cast<double>(longest);
-    state.counters["paints_per_save"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
+    state.counters["paints_per_save_count"] = static_cast<double>(paints) / static_cast<double>(state.iterations());
 }
 
 }
@@ -165,8 +166,5 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     Imagetypes::Initialize_();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

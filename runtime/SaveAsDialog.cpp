@@ -4,6 +4,7 @@
 #include "runtime/Recorder.h"
 
 #include <QFileDialog>
+#include <QSettings>
 
 ClassRecord FolderItemDialog::buildRecord()
 {
@@ -34,13 +35,28 @@ QStringList nameFilters(String const& filter, QString& defaultSuffix)
     return filters;
 }
 
+// Qt's file dialog reads its history, last folder, sidebar width and column
+// layout from the user's "QtProject" settings when it is made, and writes
+// them back when it goes. The program keeps nothing between runs, so the
+// user scope of QSettings points at /dev/null: no file can be made or read
+// under it, even by root, so a dialog starts from Qt's defaults and what it
+// writes goes nowhere: it stays, at most, in memory for the run.
+void keepSettingsOffDisk()
+{
+    for (QSettings::Format format : { QSettings::NativeFormat, QSettings::IniFormat })
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
+
 }
 
 Ref<FolderItem> SaveAsDialog::ShowModal()
 {
     RuntimeRecord("SaveAsDialog.ShowModal", { m_initialDirectory ? m_initialDirectory->path() : "", m_suggestedFileName, m_title, m_filter });
+    keepSettingsOffDisk();
     QFileDialog dialog;
     dialog.setObjectName(QStringLiteral("SaveAsDialog"));
+    // Qt's own dialog on every desktop: a platform's dialog may keep a list
+    // of recent files of its own.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

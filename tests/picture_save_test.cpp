@@ -25,7 +25,6 @@
 #include <csetjmp>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -358,26 +357,39 @@ TEST(PictureSave, TheWindowIsPaintedWhileALargePictureIsSaved)
 
 // ---- Failures ----------------------------------------------------------------
 
+// What a call in a file system of its own gave back; or, when that file
+// system could not be made, which step the system refused and why.
+struct OwnFileSystemRun {
+    bool made = false;
+    std::string text;
+};
+
 // Runs the call in a child process with a small file system of its own,
 // mounted in a mount namespace of the child's over a fresh folder, and gives
 // back what the call returned. Nothing of the mount outlives the child.
-// Making the namespace takes root; without it the result is empty.
-std::optional<std::string> inOwnFileSystem(unsigned long flags, char const* options, std::function<std::string(QString const&)> const& call)
+// Making the namespace and the mount takes the right to mount, which root in
+// a container or a chroot may lack.
+OwnFileSystemRun inOwnFileSystem(unsigned long flags, char const* options, std::function<std::string(QString const&)> const& call)
 {
+    constexpr int NotMade = 77;
     QTemporaryDir folder;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
-        return std::nullopt;
+        return { true, std::string("pipe: ") + std::strerror(errno) };
     pid_t const child = fork();
     if (child == 0) {
         close(pipeEnds[0]);
         std::string const where = folder.path().toStdString();
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-            || mount("vantrel-test", where.c_str(), "tmpfs", flags, options) != 0)
-            _exit(77);
-        std::string const result = call(folder.path());
+        char const* refused = nullptr;
+        if (unshare(CLONE_NEWNS) != 0)
+            refused = "unshare(CLONE_NEWNS)";
+        else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            refused = "mount(/, MS_REC | MS_PRIVATE)";
+        else if (mount("vantrel-test", where.c_str(), "tmpfs", flags, options) != 0)
+            refused = "mount(tmpfs)";
+        std::string const result = refused ? std::string(refused) + ": " + std::strerror(errno) : call(folder.path());
         ssize_t const written = write(pipeEnds[1], result.data(), result.size());
-        _exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+        _exit(refused ? NotMade : written == static_cast<ssize_t>(result.size()) ? 0 : 1);
     }
     close(pipeEnds[1]);
     std::string result;
@@ -387,9 +399,13 @@ std::optional<std::string> inOwnFileSystem(unsigned long flags, char const* opti
     close(pipeEnds[0]);
     int status = 0;
     waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == NotMade)
+        return { false, result };
+    // A child that ended otherwise, like a failed pipe above, gives a text
+    // that fails the test's comparison.
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return std::nullopt;
-    return result;
+        return { true, "the child ended with status " + std::to_string(status) + " after: " + result };
+    return { true, result };
 }
 
 // The class and message of what the save raised, with the folder written as
@@ -406,7 +422,7 @@ TEST(PictureSave, AFullDiskSaysSoAndLeavesTheOldFileWholeAndNoOtherFile)
 {
     // Noise does not compress: its file is far larger than the disk.
     Ref<Picture> const picture = pictureOf(256, 256, pixelsFor(256, 256, Alpha::Random, Colours::Noise));
-    std::optional<std::string> const seen = inOwnFileSystem(0, "size=64k", [&](QString const& folder) {
+    OwnFileSystemRun const seen = inOwnFileSystem(0, "size=64k", [&](QString const& folder) {
         QString const path = folder + "/vantrel.png";
         QFile old(path);
         old.open(QIODevice::WriteOnly);
@@ -414,20 +430,20 @@ TEST(PictureSave, AFullDiskSaysSoAndLeavesTheOldFileWholeAndNoOtherFile)
         old.close();
         return messageOfSave(*picture, path, folder) + "|" + entriesOf(folder).join(",").toStdString() + "|" + contentOf(path).toStdString();
     });
-    if (!seen)
-        GTEST_SKIP() << "a file system of the test's own needs root";
-    EXPECT_EQ(*seen, "IOException: The picture could not be saved to FOLDER/vantrel.png: No space left on device|vantrel.png|the old picture");
+    if (!seen.made)
+        GTEST_SKIP() << "needs a file system of its own, which could not be made: " << seen.text;
+    EXPECT_EQ(seen.text, "IOException: The picture could not be saved to FOLDER/vantrel.png: No space left on device|vantrel.png|the old picture");
 }
 
 TEST(PictureSave, AReadOnlyFolderSaysSoAndGetsNoFile)
 {
     Ref<Picture> const picture = pictureOf(16, 16, pixelsFor(16, 16, Alpha::Graded, Colours::Smooth));
-    std::optional<std::string> const seen = inOwnFileSystem(MS_RDONLY, "size=64k", [&](QString const& folder) {
+    OwnFileSystemRun const seen = inOwnFileSystem(MS_RDONLY, "size=64k", [&](QString const& folder) {
         return messageOfSave(*picture, folder + "/vantrel.png", folder) + "|" + entriesOf(folder).join(",").toStdString();
     });
-    if (!seen)
-        GTEST_SKIP() << "a file system of the test's own needs root";
-    EXPECT_EQ(*seen, "IOException: The picture could not be saved to FOLDER/vantrel.png: Read-only file system|");
+    if (!seen.made)
+        GTEST_SKIP() << "needs a file system of its own, which could not be made: " << seen.text;
+    EXPECT_EQ(seen.text, "IOException: The picture could not be saved to FOLDER/vantrel.png: Read-only file system|");
 }
 
 TEST(PictureSave, AMissingFolderSaysSoAndIsNotMade)
