@@ -273,8 +273,9 @@ bool TiffReader::readLayout()
         m_layout = std::move(layout);
         return true;
     }
+    // The library's conversion takes every sample for an unsigned integer.
     char message[1024] = {};
-    return TIFFRGBAImageOK(m_tiff, message);
+    return format == TiffSampleLayout::Format::Unsigned && TIFFRGBAImageOK(m_tiff, message);
 }
 
 // Every strip or tile lies inside the file, and together they are long

@@ -162,6 +162,24 @@ void TiffSampleConverter::unpackPlane(std::uint8_t const* bytes, std::size_t val
     case 24: return each([&](std::size_t k) { return scaled<Word>(load24(bytes + 3 * k) ^ offset, 24); });
     case 32: return each([&](std::size_t k) { return scaled<Word>(load<std::uint32_t>(bytes + 4 * k) ^ offset, 32); });
     case 64: return each([&](std::size_t k) { return scaled<Word>(load<std::uint64_t>(bytes + 8 * k) ^ offset, 64); });
+    case 1:
+    case 2:
+    case 4:
+        if (offset == 0 && stride == 1) {
+            // Whole bytes at a time, as bilevel pages have them.
+            int const perByte = 8 / bits;
+            std::uint32_t const mask = (1u << bits) - 1;
+            std::size_t k = 0;
+            for (; k + static_cast<std::size_t>(perByte) <= values; k += static_cast<std::size_t>(perByte)) {
+                std::uint32_t const byte = bytes[k / static_cast<std::size_t>(perByte)];
+                for (int i = 0; i < perByte; ++i)
+                    out[k + static_cast<std::size_t>(i)] = static_cast<Word>((byte >> (8 - bits * (i + 1)) & mask) * (Largest<Word> / mask));
+            }
+            for (; k < values; ++k)
+                out[k] = scaled<Word>(packedValue(bytes, k, bits), bits);
+            return;
+        }
+        break;
     default: break;
     }
     each([&](std::size_t k) { return scaled<Word>(packedValue(bytes, k, bits) ^ offset, bits); });
