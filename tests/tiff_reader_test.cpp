@@ -352,15 +352,22 @@ void setPage(TIFF* file, int width, int height, int samples, int bits, int photo
     TIFFSetField(file, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
 }
 
-// A page of one colour in one strip: white, or black where inverted grey.
+// A white page in one strip. YCbCr has its chroma halved both ways: blocks
+// of 2 x 2 luma samples, Cb and Cr.
 QByteArray blankPage(QTemporaryDir const& folder, int width, int height, int samples, int bits, int photometric, int compression)
 {
-    std::size_t const bytes = (static_cast<std::size_t>(width) * samples * bits + 7) / 8 * height;
-    std::uint8_t const fill = photometric == PHOTOMETRIC_MINISWHITE ? 0x00 : 0xFF;
+    std::vector<std::uint8_t> strip((static_cast<std::size_t>(width) * samples * bits + 7) / 8 * height, photometric == PHOTOMETRIC_MINISWHITE ? 0x00 : 0xFF);
+    if (photometric == PHOTOMETRIC_YCBCR) {
+        strip.clear();
+        for (std::size_t block = 0; block < static_cast<std::size_t>(width / 2) * static_cast<std::size_t>((height + 1) / 2); ++block)
+            strip.insert(strip.end(), { 255, 255, 255, 255, 128, 128 });
+    }
     return rawTiff(folder, [&](TIFF* file) {
         setPage(file, width, height, samples, bits, photometric, compression);
         TIFFSetField(file, TIFFTAG_ROWSPERSTRIP, 0xFFFFFFFFu); // one strip, whatever the height
-    }, { std::vector<std::uint8_t>(bytes, fill) });
+        if (photometric == PHOTOMETRIC_YCBCR)
+            TIFFSetField(file, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+    }, { strip });
 }
 
 TEST(TiffReader, PagesThatCompressToAlmostNothingOpenWithinMemory)
@@ -373,6 +380,8 @@ TEST(TiffReader, PagesThatCompressToAlmostNothingOpenWithinMemory)
         { "A4 at 600 dpi, blank, CCITT G3", 4960, 7016, 1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX3 } };
     if (TIFFIsCODECConfigured(COMPRESSION_ZSTD))
         cases.push_back({ "white 4000 x 4000, zstd", 4000, 4000, 3, 8, PHOTOMETRIC_RGB, COMPRESSION_ZSTD });
+    if (TIFFIsCODECConfigured(COMPRESSION_ZSTD))
+        cases.push_back({ "white 4000 x 2999, YCbCr, zstd", 4000, 2999, 3, 8, PHOTOMETRIC_YCBCR, COMPRESSION_ZSTD });
     if (TIFFIsCODECConfigured(COMPRESSION_LZMA))
         cases.push_back({ "white 4000 x 4000, LZMA", 4000, 4000, 3, 8, PHOTOMETRIC_RGB, COMPRESSION_LZMA });
     QTemporaryDir folder;

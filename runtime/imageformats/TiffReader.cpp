@@ -335,7 +335,9 @@ std::vector<std::uint32_t> TiffReader::palette() const
 // Hands each stored row, top to bottom, to visit(y, pieces): one piece of
 // the whole row from strips, a piece a tile from tiles. Strips are read row
 // by row, so a strip of the whole picture takes memory of a row; tiles a
-// row of tiles at a time. False where the data is damaged.
+// row of tiles at a time. False where the data is damaged. Rows of the
+// kinds the library converts are only read, to prove their data; their
+// size is the library's (subsampled chroma packs rows in blocks).
 template <class Visit>
 bool TiffReader::readStoredRows(Visit const& visit)
 {
@@ -357,7 +359,7 @@ bool TiffReader::readStoredRows(Visit const& visit)
             m_planeHandles.push_back(handle);
         }
         std::size_t const lineBytes = static_cast<std::size_t>(TIFFScanlineSize64(m_tiff));
-        if (lineBytes == 0 || lineBytes < bytesOfRow(m_width))
+        if (lineBytes == 0 || (m_layout && lineBytes < bytesOfRow(m_width)))
             return false;
         std::vector<std::uint8_t> lines(lineBytes * planes);
         for (std::size_t p = 0; p < planes; ++p)
@@ -380,7 +382,7 @@ bool TiffReader::readStoredRows(Visit const& visit)
     TIFFGetField(m_tiff, TIFFTAG_TILELENGTH, &tileHeight);
     std::size_t const tileBytes = static_cast<std::size_t>(TIFFTileSize64(m_tiff));
     std::size_t const tileRowBytes = static_cast<std::size_t>(TIFFTileRowSize64(m_tiff));
-    if (tileWidth == 0 || tileHeight == 0 || tileRowBytes < bytesOfRow(tileWidth) || tileBytes < tileRowBytes * tileHeight)
+    if (tileWidth == 0 || tileHeight == 0 || tileBytes == 0 || (m_layout && (tileRowBytes < bytesOfRow(tileWidth) || tileBytes < tileRowBytes * tileHeight)))
         return false;
     std::uint32_t const across = (m_width + tileWidth - 1) / tileWidth;
     std::vector<std::uint8_t> band(tileBytes * across * planes);
