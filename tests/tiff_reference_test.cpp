@@ -252,17 +252,17 @@ std::vector<Plane> planesOf(Case const& c, Pixels const& pixels)
 
 // YCbCr in blocks of (across x down) luma samples and one Cb and one Cr,
 // block row after block row; the chroma of a block is its first pixel's.
-std::vector<std::uint8_t> yCbCrBlocks(Case const& c, Pixels const& pixels, int top, int rows)
+std::vector<std::uint8_t> yCbCrBlocks(Case const& c, Pixels const& pixels, int top, int rows, int left, int columns)
 {
     std::vector<std::uint8_t> bytes;
     for (int y = top; y < top + rows; y += c.down()) {
-        for (int x = 0; x < c.width; x += c.across()) {
+        for (int x = left; x < left + columns; x += c.across()) {
             for (int dy = 0; dy < c.down(); ++dy)
                 for (int dx = 0; dx < c.across(); ++dx) {
                     int const px = std::min(x + dx, c.width - 1), py = std::min(y + dy, c.height - 1);
                     bytes.push_back(static_cast<std::uint8_t>(pixels[static_cast<std::size_t>(py) * c.width + px] & 0xFF));
                 }
-            std::uint32_t const pixel = pixels[static_cast<std::size_t>(y) * c.width + x];
+            std::uint32_t const pixel = pixels[static_cast<std::size_t>(std::min(y, c.height - 1)) * c.width + std::min(x, c.width - 1)];
             bytes.push_back(static_cast<std::uint8_t>(pixel >> 8));
             bytes.push_back(static_cast<std::uint8_t>(pixel >> 16));
         }
@@ -335,10 +335,20 @@ void writeTiff(String const& path, Case const& c, Pixels const& pixels)
     TIFF* file = TIFFOpen(path.c_str(), "w");
     ASSERT_TRUE(file);
     setTags(file, c);
+    if (c.kind == Kind::YCbCr && c.compression != COMPRESSION_JPEG && c.tile) {
+        for (int top = 0; top < c.height; top += c.tile) {
+            for (int left = 0; left < c.width; left += c.tile) {
+                std::vector<std::uint8_t> blocks = yCbCrBlocks(c, pixels, top, c.tile, left, c.tile);
+                TIFFWriteEncodedTile(file, TIFFComputeTile(file, static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top), 0, 0), blocks.data(), static_cast<tmsize_t>(blocks.size()));
+            }
+        }
+        TIFFClose(file);
+        return;
+    }
     if (c.kind == Kind::YCbCr && c.compression != COMPRESSION_JPEG) {
         int const rows = c.rowsPerStrip ? c.rowsPerStrip : c.height;
         for (int top = 0, strip = 0; top < c.height; top += rows, ++strip) {
-            std::vector<std::uint8_t> blocks = yCbCrBlocks(c, pixels, top, std::min(rows, c.height - top));
+            std::vector<std::uint8_t> blocks = yCbCrBlocks(c, pixels, top, std::min(rows, c.height - top), 0, c.width);
             TIFFWriteEncodedStrip(file, static_cast<std::uint32_t>(strip), blocks.data(), static_cast<tmsize_t>(blocks.size()));
         }
         TIFFClose(file);
@@ -472,11 +482,10 @@ std::vector<Case> cases()
                 && (c.compression == COMPRESSION_LZW || c.compression == COMPRESSION_ADOBE_DEFLATE || c.compression == COMPRESSION_ZSTD) && random() % 2;
             if (c.kind == Kind::YCbCr) {
                 c.subsampling = pick(std::vector<int> { 1, 2, 4 });
-                if (c.compression != COMPRESSION_JPEG) {
-                    c.width = (c.width + 1) / 2 * 2; // whole blocks
-                    c.height = (c.height + 1) / 2 * 2;
+                if (c.compression != COMPRESSION_JPEG && random() % 3 == 0)
+                    c.tile = pick(std::vector<int> { 16, 32 });
+                else if (c.compression != COMPRESSION_JPEG)
                     c.rowsPerStrip = pick(std::vector<int> { 0, 2, 8, 16 });
-                }
             } else if (random() % 3 == 0) {
                 c.tile = pick(std::vector<int> { 16, 32, 64 });
             } else {
@@ -488,6 +497,10 @@ std::vector<Case> cases()
             result.push_back(c);
         }
     }
+    // Chroma in blocks that the picture's edges cut.
+    result.push_back({ .width = 101, .height = 77, .kind = Kind::YCbCr, .compression = COMPRESSION_LZW, .subsampling = 4 });
+    result.push_back({ .width = 99, .height = 45, .kind = Kind::YCbCr, .compression = COMPRESSION_NONE, .tile = 32, .subsampling = 4 });
+    result.push_back({ .width = 51, .height = 33, .kind = Kind::YCbCr, .compression = COMPRESSION_ADOBE_DEFLATE, .rowsPerStrip = 8, .subsampling = 2 });
     // Large pages that compress to almost nothing.
     result.push_back({ .width = 4960, .height = 7016, .kind = Kind::InvertedGrey, .bits = 1, .compression = COMPRESSION_CCITTFAX4, .look = Look::Flat });
     result.push_back({ .width = 4960, .height = 7016, .kind = Kind::InvertedGrey, .bits = 1, .compression = COMPRESSION_CCITTFAX3, .rowsPerStrip = 128, .look = Look::Flat });

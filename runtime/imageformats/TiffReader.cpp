@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -126,6 +127,7 @@ std::optional<TiffSampleLayout::Colour> colourOf(std::uint16_t photometric, std:
     case PHOTOMETRIC_MINISWHITE: return Colour::InvertedGrey;
     case PHOTOMETRIC_RGB: return Colour::Rgb;
     case PHOTOMETRIC_PALETTE: return Colour::Palette;
+    case PHOTOMETRIC_YCBCR: return Colour::YCbCr;
     case PHOTOMETRIC_SEPARATED:
         if (inkSet == INKSET_CMYK)
             return Colour::Cmyk;
@@ -147,13 +149,14 @@ std::optional<TiffSampleLayout::Format> formatOf(std::uint16_t sampleFormat)
 }
 
 // A run of a stored row: `count` pixels from `left` on, whose samples begin
-// at the places given, one for each plane.
+// at the places given, one for each plane; for YCbCr, at its row of blocks,
+// of which it is row `rowInBlock`.
 struct StoredPiece {
     std::uint32_t left;
     std::uint32_t count;
     std::span<std::uint8_t const* const> planes;
+    int rowInBlock = 0;
 };
-
 }
 
 bool TiffReader::recognises(ImageFile const& file)
@@ -260,22 +263,60 @@ bool TiffReader::readLayout()
     bool const premultiplied = alpha && extraKinds[0] == EXTRASAMPLE_ASSOCALPHA;
     m_libraryPremultiplies = alpha && (extraKinds[0] == EXTRASAMPLE_ASSOCALPHA || extraKinds[0] == EXTRASAMPLE_UNASSALPHA);
     bool const separate = m_planar == PLANARCONFIG_SEPARATE;
-    bool const onePaletteSample = !colour || *colour != TiffSampleLayout::Colour::Palette || m_samples == 1;
+    using Colour = TiffSampleLayout::Colour;
+    bool const samplesOfColourOnly = !colour || (*colour != Colour::Palette && *colour != Colour::YCbCr) || (m_samples == colourSamples && !separate);
     if (colour && format && TiffSampleLayout::handles(*colour, *format, m_bits) && m_samples >= colourSamples
-        && onePaletteSample && (!separate || m_samples <= MostPlanes)) {
-        TiffSampleLayout layout { .colour = *colour, .format = *format, .bits = m_bits, .samples = m_samples, .separatePlanes = separate,
-            .alpha = alpha ? colourSamples : -1, .premultiplied = premultiplied, .palette = {} };
-        if (*colour == TiffSampleLayout::Colour::Palette) {
+        && samplesOfColourOnly && (!separate || m_samples <= MostPlanes)) {
+        TiffSampleLayout layout;
+        layout.colour = *colour;
+        layout.format = *format;
+        layout.bits = m_bits;
+        layout.samples = m_samples;
+        layout.separatePlanes = separate;
+        layout.alpha = alpha ? colourSamples : -1;
+        layout.premultiplied = premultiplied;
+        if (*colour == Colour::Palette) {
             layout.palette = palette();
             if (layout.palette.empty())
                 return false;
         }
-        m_layout = std::move(layout);
-        return true;
+        if (*colour != Colour::YCbCr || readYCbCr(layout)) {
+            m_layout = std::move(layout);
+            return true;
+        }
     }
     // The library's conversion takes every sample for an unsigned integer.
     char message[1024] = {};
     return format == TiffSampleLayout::Format::Unsigned && TIFFRGBAImageOK(m_tiff, message);
+}
+
+// How YCbCr is subsampled and turned into RGB; false for the layouts that
+// are left to the library: strips of rows that split a row of blocks, or
+// rows of blocks that the library cannot read as whole rows.
+bool TiffReader::readYCbCr(TiffSampleLayout& layout) const
+{
+    std::uint16_t across = 2, down = 2;
+    float* luma = nullptr;
+    float* referenceBlackWhite = nullptr;
+    TIFFGetFieldDefaulted(m_tiff, TIFFTAG_YCBCRSUBSAMPLING, &across, &down);
+    if (!TIFFGetFieldDefaulted(m_tiff, TIFFTAG_YCBCRCOEFFICIENTS, &luma) || !TIFFGetFieldDefaulted(m_tiff, TIFFTAG_REFERENCEBLACKWHITE, &referenceBlackWhite)
+        || !luma || !referenceBlackWhite || (across != 1 && across != 2 && across != 4) || (down != 1 && down != 2 && down != 4))
+        return false;
+    // The library's own checks of the coefficients.
+    if (std::isnan(luma[0]) || std::isnan(luma[1]) || std::isnan(luma[2]) || std::fabs(luma[1]) < 1e-10f)
+        return false;
+    for (int i = 0; i < 6; ++i)
+        if (!(referenceBlackWhite[i] > static_cast<float>(-0x7FFFFFFF + 128) && referenceBlackWhite[i] < static_cast<float>(0x7FFFFFFF)))
+            return false;
+    layout.across = across;
+    layout.down = down;
+    std::copy(luma, luma + 3, layout.luma.begin());
+    std::copy(referenceBlackWhite, referenceBlackWhite + 6, layout.referenceBlackWhite.begin());
+    if (TIFFIsTiled(m_tiff))
+        return true;
+    std::uint32_t rowsPerStrip = m_height;
+    TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    return (rowsPerStrip >= m_height || rowsPerStrip % down == 0) && layout.blockRowBytes(m_width) % down == 0;
 }
 
 // Every strip or tile lies inside the file, and together they are long
@@ -347,6 +388,15 @@ bool TiffReader::readStoredRows(Visit const& visit)
     std::vector<std::uint8_t const*> places;
     std::vector<StoredPiece> pieces;
 
+    // YCbCr stores rows of blocks, each `down` rows high: they are read
+    // whole, and each of their rows visited.
+    bool const blocks = m_layout && m_layout->colour == TiffSampleLayout::Colour::YCbCr;
+    std::uint32_t const down = blocks ? static_cast<std::uint32_t>(m_layout->down) : 1;
+    auto setRowInBlock = [&](std::uint32_t rowInPiece) {
+        for (StoredPiece& piece : pieces)
+            piece.rowInBlock = static_cast<int>(rowInPiece % down);
+    };
+
     if (!TIFFIsTiled(m_tiff)) {
         // Each plane is read through a handle of its own, in order: a strip
         // is decoded once, however many rows it holds.
@@ -359,18 +409,31 @@ bool TiffReader::readStoredRows(Visit const& visit)
             m_planeHandles.push_back(handle);
         }
         std::size_t const lineBytes = static_cast<std::size_t>(TIFFScanlineSize64(m_tiff));
-        if (lineBytes == 0 || (m_layout && lineBytes < bytesOfRow(m_width)))
+        std::size_t const readBytes = blocks ? m_layout->blockRowBytes(m_width) : lineBytes;
+        if (lineBytes == 0 || lineBytes * down != readBytes || (m_layout && !blocks && lineBytes < bytesOfRow(m_width)))
             return false;
-        std::vector<std::uint8_t> lines(lineBytes * planes);
+        // The library reads the rows of the last row of blocks only within
+        // the picture's height, and a single strip only within its rows.
+        std::uint32_t const storedRows = (m_height + down - 1) / down * down;
+        if (storedRows != m_height) {
+            std::uint32_t rowsPerStrip = m_height;
+            TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+            TIFFSetField(m_tiff, TIFFTAG_IMAGELENGTH, storedRows);
+            if (rowsPerStrip >= m_height && rowsPerStrip < storedRows)
+                TIFFSetField(m_tiff, TIFFTAG_ROWSPERSTRIP, storedRows);
+        }
+        std::vector<std::uint8_t> lines(readBytes * planes);
         for (std::size_t p = 0; p < planes; ++p)
-            places.push_back(lines.data() + p * lineBytes);
+            places.push_back(lines.data() + p * readBytes);
         pieces.push_back({ 0, m_width, places });
         for (std::uint32_t y = 0; y < m_height; ++y) {
-            for (std::size_t p = 0; p < planes; ++p) {
+            for (std::size_t p = 0; y % down == 0 && p < planes; ++p) {
                 tiff* const handle = p == 0 ? m_tiff : m_planeHandles[p - 1];
-                if (TIFFReadScanline(handle, lines.data() + p * lineBytes, y, static_cast<std::uint16_t>(p)) < 0 || m_reports.damaged)
-                    return false;
+                for (std::uint32_t row = y; row < y + down; ++row)
+                    if (TIFFReadScanline(handle, lines.data() + p * readBytes + (row - y) * lineBytes, row, static_cast<std::uint16_t>(p)) < 0 || m_reports.damaged)
+                        return false;
             }
+            setRowInBlock(y);
             visit(y, std::span<StoredPiece const>(pieces));
             background_task::yieldIfDue();
         }
@@ -381,8 +444,10 @@ bool TiffReader::readStoredRows(Visit const& visit)
     TIFFGetField(m_tiff, TIFFTAG_TILEWIDTH, &tileWidth);
     TIFFGetField(m_tiff, TIFFTAG_TILELENGTH, &tileHeight);
     std::size_t const tileBytes = static_cast<std::size_t>(TIFFTileSize64(m_tiff));
-    std::size_t const tileRowBytes = static_cast<std::size_t>(TIFFTileRowSize64(m_tiff));
-    if (tileWidth == 0 || tileHeight == 0 || tileBytes == 0 || (m_layout && (tileRowBytes < bytesOfRow(tileWidth) || tileBytes < tileRowBytes * tileHeight)))
+    // The bytes from a row of the tile to the next, or from a row of blocks.
+    std::size_t const tileRowBytes = blocks ? m_layout->blockRowBytes(tileWidth) : static_cast<std::size_t>(TIFFTileRowSize64(m_tiff));
+    if (tileWidth == 0 || tileHeight == 0 || tileBytes == 0
+        || (m_layout && (tileRowBytes < (blocks ? 1 : bytesOfRow(tileWidth)) || tileBytes < tileRowBytes * ((tileHeight + down - 1) / down))))
         return false;
     std::uint32_t const across = (m_width + tileWidth - 1) / tileWidth;
     std::vector<std::uint8_t> band(tileBytes * across * planes);
@@ -402,7 +467,8 @@ bool TiffReader::readStoredRows(Visit const& visit)
         for (std::uint32_t y = top; y < std::min(m_height, top + tileHeight); ++y) {
             for (std::uint32_t i = 0; i < across; ++i)
                 for (std::size_t p = 0; p < planes; ++p)
-                    places[i * planes + p] = tileAt(p, i) + (y - top) * tileRowBytes;
+                    places[i * planes + p] = tileAt(p, i) + (y - top) / down * tileRowBytes;
+            setRowInBlock(y - top);
             visit(y, std::span<StoredPiece const>(pieces));
         }
     }
@@ -453,7 +519,7 @@ bool TiffReader::decodeSamples(OrientedRows& rows)
     return readStoredRows([&](std::uint32_t y, std::span<StoredPiece const> pieces) {
         std::uint32_t* const row = rows.row(static_cast<std::int32_t>(y));
         for (StoredPiece const& piece : pieces)
-            converter.convert(piece.planes, row + piece.left, piece.count);
+            converter.convert(piece.planes, row + piece.left, piece.count, piece.rowInBlock);
     });
 }
 

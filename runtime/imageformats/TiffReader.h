@@ -16,9 +16,9 @@ struct tiff;
 // library's compressions, turned upright as its orientation tag says.
 // Grey, bilevel, RGB, CMYK and palette pictures of integer or floating-point
 // samples of any common size, with or without alpha, in one plane or in a
-// plane a sample, are converted here (TiffSampleConverter), exactly; the
-// other kinds (YCbCr without JPEG, CIE L*a*b*, LogLuv) through the library's
-// own conversion to RGBA.
+// plane a sample, and 8-bit YCbCr, are converted here (TiffSampleConverter),
+// exactly; the rarer kinds (CIE L*a*b*, LogLuv, YCbCr in planes) through the
+// library's own conversion to RGBA.
 class TiffReader final : public ImageReader {
 public:
     static bool recognises(ImageFile const& file);
@@ -37,6 +37,7 @@ public:
 private:
     tiff* open();
     bool readLayout();
+    bool readYCbCr(TiffSampleLayout& layout) const;
     bool dataCanHoldPicture(bool& proveByDecoding) const;
     std::vector<std::uint32_t> palette() const;
     template <class Visit>

@@ -1,5 +1,7 @@
 #include "runtime/imageformats/TiffSamples.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -83,6 +85,8 @@ Word fromFloat(double value)
 
 bool TiffSampleLayout::handles(Colour colour, Format format, int bits)
 {
+    if (colour == Colour::YCbCr)
+        return format == Format::Unsigned && bits == 8;
     if (colour == Colour::Palette)
         return format != Format::Float && bits >= 1 && bits <= 16;
     if (format == Format::Float)
@@ -93,21 +97,38 @@ bool TiffSampleLayout::handles(Colour colour, Format format, int bits)
 int TiffSampleLayout::colourSamples(Colour colour)
 {
     switch (colour) {
-    case Colour::Rgb: return 3;
+    case Colour::Rgb:
+    case Colour::YCbCr: return 3;
     case Colour::Cmyk: return 4;
     default: return 1;
     }
+}
+
+std::size_t TiffSampleLayout::blockRowBytes(std::uint32_t pixels) const
+{
+    std::size_t const blocks = (pixels + static_cast<std::uint32_t>(across) - 1) / static_cast<std::uint32_t>(across);
+    return blocks * static_cast<std::size_t>(across * down + 2);
 }
 
 TiffSampleConverter::TiffSampleConverter(TiffSampleLayout layout)
     : m_layout(std::move(layout))
     , m_bytes(m_layout.format != Format::Float && m_layout.bits <= 8)
 {
+    if (m_layout.colour != Colour::YCbCr)
+        return;
+    // The tables follow the structure, as the library lays them out.
+    std::size_t const structure = (sizeof(TIFFYCbCrToRGB) + sizeof(long) - 1) / sizeof(long) * sizeof(long);
+    m_yCbCrTables = std::make_unique<std::byte[]>(structure + 4 * 256 * sizeof(TIFFRGBValue) + 2 * 256 * sizeof(int) + 3 * 256 * sizeof(std::int32_t));
+    TIFFYCbCrToRGBInit(reinterpret_cast<TIFFYCbCrToRGB*>(m_yCbCrTables.get()), m_layout.luma.data(), m_layout.referenceBlackWhite.data());
 }
 
-void TiffSampleConverter::convert(std::span<std::uint8_t const* const> planes, std::uint32_t* argb, std::uint32_t count)
+TiffSampleConverter::~TiffSampleConverter() = default;
+
+void TiffSampleConverter::convert(std::span<std::uint8_t const* const> planes, std::uint32_t* argb, std::uint32_t count, int rowInBlock)
 {
-    if (m_layout.colour == Colour::Palette)
+    if (m_layout.colour == Colour::YCbCr)
+        yCbCrToArgb(planes[0], rowInBlock, argb, count);
+    else if (m_layout.colour == Colour::Palette)
         paletteToArgb(planes[0], argb, count);
     else if (m_bytes)
         toArgb(unpack(planes, count, m_bytesOfRun), argb, count);
@@ -193,7 +214,8 @@ void TiffSampleConverter::toArgb(Word const* words, std::uint32_t* argb, std::ui
     case Colour::InvertedGrey: return toArgbAs<Word, Colour::InvertedGrey>(words, argb, count);
     case Colour::Rgb: return toArgbAs<Word, Colour::Rgb>(words, argb, count);
     case Colour::Cmyk: return toArgbAs<Word, Colour::Cmyk>(words, argb, count);
-    case Colour::Palette: break;
+    case Colour::Palette:
+    case Colour::YCbCr: break;
     }
 }
 
@@ -244,5 +266,20 @@ void TiffSampleConverter::paletteToArgb(std::uint8_t const* bytes, std::uint32_t
     } else {
         for (std::uint32_t x = 0; x < count; ++x)
             argb[x] = colours[packedValue(bytes, x, bits)];
+    }
+}
+
+// Each pixel's luma with the chroma of its block.
+void TiffSampleConverter::yCbCrToArgb(std::uint8_t const* blocks, int rowInBlock, std::uint32_t* argb, std::uint32_t count) const
+{
+    auto* const tables = reinterpret_cast<TIFFYCbCrToRGB*>(m_yCbCrTables.get());
+    std::uint32_t const across = static_cast<std::uint32_t>(m_layout.across);
+    std::size_t const blockBytes = static_cast<std::size_t>(m_layout.across * m_layout.down + 2);
+    std::size_t const chroma = blockBytes - 2;
+    for (std::uint32_t x = 0; x < count; ++x) {
+        std::uint8_t const* const block = blocks + x / across * blockBytes;
+        std::uint32_t r, g, b;
+        TIFFYCbCrtoRGB(tables, block[static_cast<std::uint32_t>(rowInBlock) * across + x % across], block[chroma], block[chroma + 1], &r, &g, &b);
+        argb[x] = 0xFF000000u | r << 16 | g << 8 | b;
     }
 }

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 // How a TIFF stores the samples of its pixels, as far as turning them into
 // colours goes.
 struct TiffSampleLayout {
-    enum class Colour : std::uint8_t { Grey, InvertedGrey, Rgb, Cmyk, Palette };
+    enum class Colour : std::uint8_t { Grey, InvertedGrey, Rgb, Cmyk, Palette, YCbCr };
     enum class Format : std::uint8_t { Unsigned, Signed, Float };
 
     Colour colour = Colour::Grey;
@@ -18,6 +21,16 @@ struct TiffSampleLayout {
     int alpha = -1; // the sample that holds alpha, if any
     bool premultiplied = false;
     std::vector<std::uint32_t> palette; // 2^bits ARGB words, for Colour::Palette
+    // For Colour::YCbCr, of 8 bits: blocks of across x down luma samples,
+    // then Cb and Cr, rows of blocks after each other; and how they turn
+    // into RGB.
+    int across = 1;
+    int down = 1;
+    std::array<float, 3> luma {};
+    std::array<float, 6> referenceBlackWhite {};
+
+    // The bytes of a row of blocks of YCbCr `pixels` wide.
+    std::size_t blockRowBytes(std::uint32_t pixels) const;
 
     // Whether samples of this format and size can be converted.
     static bool handles(Colour colour, Format format, int bits);
@@ -37,11 +50,14 @@ class TiffSampleConverter {
 public:
     explicit TiffSampleConverter(TiffSampleLayout layout);
 
+    ~TiffSampleConverter();
+
     // Converts `count` pixels whose samples begin at the given bytes: one
     // place for samples stored pixel by pixel, one for each sample where
     // each has a plane of its own. Each place begins on a byte; values of
-    // 16 bits and more are in the machine's order.
-    void convert(std::span<std::uint8_t const* const> planes, std::uint32_t* argb, std::uint32_t count);
+    // 16 bits and more are in the machine's order. YCbCr is given by its
+    // row of blocks and the row within them.
+    void convert(std::span<std::uint8_t const* const> planes, std::uint32_t* argb, std::uint32_t count, int rowInBlock = 0);
 
 private:
     template <class Word>
@@ -53,9 +69,11 @@ private:
     template <class Word, TiffSampleLayout::Colour colour>
     void toArgbAs(Word const* words, std::uint32_t* argb, std::uint32_t count) const;
     void paletteToArgb(std::uint8_t const* bytes, std::uint32_t* argb, std::uint32_t count) const;
+    void yCbCrToArgb(std::uint8_t const* blocks, int rowInBlock, std::uint32_t* argb, std::uint32_t count) const;
 
     TiffSampleLayout m_layout;
     bool m_bytes; // worked on as bytes, else at 16 bits
     std::vector<std::uint8_t> m_bytesOfRun;
     std::vector<std::uint16_t> m_wordsOfRun;
+    std::unique_ptr<std::byte[]> m_yCbCrTables; // libtiff's conversion, as its own RGBA conversion has it
 };
