@@ -1,6 +1,8 @@
 // TIFF files written here with libtiff: strips and tiles, every common
 // compression, 8 and 16 bits, alpha, palettes, bilevel, the orientation tag
-// and several pages open as what was written; damaged ones give Nil.
+// and several pages open as what was written; so do pages that compress to
+// almost nothing (within memory), every sample format and subsampled chroma.
+// Damaged ones give Nil.
 
 #include "support/PictureFiles.h"
 
