@@ -22,12 +22,15 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <tiffio.h>
 
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <random>
 #include <utility>
 #include <vector>
@@ -163,6 +166,149 @@ String const& hugePng()
     return path;
 }
 
+// TIFFs as common tools write them: rows of fillRow, in strips of the
+// library's default size, or in 256 x 256 tiles.
+struct TiffLayout {
+    int width = 6000;
+    int height = 4000;
+    int samples = 3;
+    int bits = 8;
+    std::uint16_t photometric = PHOTOMETRIC_RGB;
+    std::uint16_t compression = COMPRESSION_NONE;
+    bool tiled = false;
+    bool oneStrip = false;
+};
+
+void writeTiff(String const& path, TiffLayout const& layout, auto const& fillRow)
+{
+    TIFF* out = TIFFOpen(path.c_str(), "w");
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, layout.width);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, layout.height);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, layout.bits);
+    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(out, TIFFTAG_COMPRESSION, layout.compression);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, layout.photometric);
+    if (layout.photometric == PHOTOMETRIC_RGB && layout.samples == 4) {
+        std::uint16_t const alpha = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(out, TIFFTAG_EXTRASAMPLES, 1, &alpha);
+    }
+    if (layout.compression == COMPRESSION_LZW)
+        TIFFSetField(out, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (layout.compression == COMPRESSION_JPEG) {
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        TIFFSetField(out, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        TIFFSetField(out, TIFFTAG_JPEGQUALITY, 90);
+    }
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(out)));
+    if (!layout.tiled) {
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, layout.oneStrip ? layout.height : TIFFDefaultStripSize(out, 0));
+        for (int y = 0; y < layout.height; ++y) {
+            fillRow(y, row.data());
+            TIFFWriteScanline(out, row.data(), static_cast<std::uint32_t>(y), 0);
+        }
+    } else {
+        TIFFSetField(out, TIFFTAG_TILEWIDTH, 256);
+        TIFFSetField(out, TIFFTAG_TILELENGTH, 256);
+        std::size_t const tileRow = static_cast<std::size_t>(TIFFTileRowSize(out));
+        std::vector<std::uint8_t> band(row.size() * 256);
+        std::vector<std::uint8_t> tile(static_cast<std::size_t>(TIFFTileSize(out)));
+        for (int top = 0; top < layout.height; top += 256) {
+            for (int y = top; y < std::min(layout.height, top + 256); ++y)
+                fillRow(y, band.data() + static_cast<std::size_t>(y - top) * row.size());
+            for (int left = 0; left < layout.width; left += 256) {
+                std::size_t const start = static_cast<std::size_t>(left) * tileRow / 256;
+                for (int y = 0; y < std::min(256, layout.height - top); ++y)
+                    std::memcpy(tile.data() + static_cast<std::size_t>(y) * tileRow, band.data() + static_cast<std::size_t>(y) * row.size() + start,
+                        std::min(tileRow, row.size() - start));
+                TIFFWriteTile(out, tile.data(), static_cast<std::uint32_t>(left), static_cast<std::uint32_t>(top), 0, 0);
+            }
+        }
+    }
+    TIFFClose(out);
+}
+
+// 24 MP 8-bit RGB TIFFs of the photograph: LZW with the horizontal
+// predictor, and uncompressed; a 24 MP JPEG TIFF at quality 90.
+String const& cameraTiff(std::uint16_t compression)
+{
+    static std::map<std::uint16_t, String> paths;
+    String& path = paths[compression];
+    if (path.empty()) {
+        path = pathOf(("camera-" + std::to_string(compression) + ".tif").c_str());
+        std::mt19937 random(1);
+        writeTiff(path, { .compression = compression }, [&](int y, std::uint8_t* row) { photoRow(6000, 4000, y, random, row); });
+    }
+    return path;
+}
+
+// The photograph as 16-bit RGBA in Deflate tiles, alpha shaded left to right.
+String const& cameraTiff16()
+{
+    static String const path = [] {
+        String p = pathOf("camera16.tif");
+        std::mt19937 random(1);
+        std::vector<std::uint8_t> rgb(6000 * 3);
+        writeTiff(p, { .samples = 4, .bits = 16, .compression = COMPRESSION_ADOBE_DEFLATE, .tiled = true }, [&](int y, std::uint8_t* row) {
+            photoRow(6000, 4000, y, random, rgb.data());
+            auto* samples = reinterpret_cast<std::uint16_t*>(row);
+            for (int x = 0; x < 6000; ++x) {
+                for (int c = 0; c < 3; ++c)
+                    samples[x * 4 + c] = static_cast<std::uint16_t>(rgb[static_cast<std::size_t>(x * 3 + c)] * 257 + (x & 0xFF));
+                samples[x * 4 + 3] = static_cast<std::uint16_t>(x * 10);
+            }
+        });
+        return p;
+    }();
+    return path;
+}
+
+// The photograph as 8-bit CMYK, LZW.
+String const& cameraTiffCmyk()
+{
+    static String const path = [] {
+        String p = pathOf("camera-cmyk.tif");
+        std::mt19937 random(1);
+        std::vector<std::uint8_t> rgb(6000 * 3);
+        writeTiff(p, { .samples = 4, .photometric = PHOTOMETRIC_SEPARATED, .compression = COMPRESSION_LZW }, [&](int y, std::uint8_t* row) {
+            photoRow(6000, 4000, y, random, rgb.data());
+            for (int x = 0; x < 6000; ++x) {
+                std::uint8_t const k = static_cast<std::uint8_t>(255 - std::max({ rgb[x * 3], rgb[x * 3 + 1], rgb[x * 3 + 2] }));
+                for (int c = 0; c < 3; ++c)
+                    row[x * 4 + c] = static_cast<std::uint8_t>(255 - rgb[static_cast<std::size_t>(x * 3 + c)] - k);
+                row[x * 4 + 3] = k;
+            }
+        });
+        return p;
+    }();
+    return path;
+}
+
+// A fax page: A4 at 600 dpi, bilevel, CCITT G4 in one strip, with lines of
+// word-like blots of ink.
+String const& faxTiff()
+{
+    static String const path = [] {
+        String p = pathOf("fax.tif");
+        writeTiff(p, { .width = 4960, .height = 7016, .samples = 1, .bits = 1, .photometric = PHOTOMETRIC_MINISWHITE, .compression = COMPRESSION_CCITTFAX4, .oneStrip = true },
+            [](int y, std::uint8_t* row) {
+                std::fill(row, row + 620, 0);
+                int const line = y / 90;
+                if (y < 400 || y > 6600 || y % 90 > 50)
+                    return;
+                for (int x = 400; x < 4560; ++x) {
+                    unsigned const word = static_cast<unsigned>(x / 300 * 7919 + line * 104729);
+                    bool const gap = (x % 300) > 240 - static_cast<int>(word % 80);
+                    unsigned const blot = static_cast<unsigned>((x / 6) * 2654435761u ^ (y / 6 + line) * 40503u);
+                    if (!gap && (blot >> 13) % 3 == 0)
+                        row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | 0x80 >> (x % 8));
+                }
+            });
+        return p;
+    }();
+    return path;
+}
+
 void setFileCounters(benchmark::State& state, String const& path)
 {
     state.counters["file_MiB"] = static_cast<double>(QFileInfo(QString::fromStdString(path)).size()) / 1048576.0;
@@ -199,6 +345,12 @@ void BM_OpenCameraJpeg(benchmark::State& state) { openWithOurReader(state, camer
 void BM_QtReadsCameraJpeg(benchmark::State& state) { openWithQt(state, cameraJpeg()); }
 void BM_OpenSmoothJpeg(benchmark::State& state) { openWithOurReader(state, smoothJpeg()); }
 void BM_QtReadsSmoothJpeg(benchmark::State& state) { openWithQt(state, smoothJpeg()); }
+void BM_OpenCameraTiffLzw(benchmark::State& state) { openWithOurReader(state, cameraTiff(COMPRESSION_LZW)); }
+void BM_OpenCameraTiffUncompressed(benchmark::State& state) { openWithOurReader(state, cameraTiff(COMPRESSION_NONE)); }
+void BM_OpenCameraTiffJpeg(benchmark::State& state) { openWithOurReader(state, cameraTiff(COMPRESSION_JPEG)); }
+void BM_OpenCameraTiff16Tiles(benchmark::State& state) { openWithOurReader(state, cameraTiff16()); }
+void BM_OpenCameraTiffCmyk(benchmark::State& state) { openWithOurReader(state, cameraTiffCmyk()); }
+void BM_OpenFaxTiff(benchmark::State& state) { openWithOurReader(state, faxTiff()); }
 
 // A file opened from the window while a timer asks for repaints every 5 ms:
 // the longest stretch without a paint pass.
@@ -253,6 +405,11 @@ void openInFreshProcess(benchmark::State& state, char const* self, String const&
 
 void BM_ColdOpenCameraPng(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraPng()); }
 void BM_ColdOpenCameraJpeg(benchmark::State& state, char const* self) { openInFreshProcess(state, self, cameraJpeg()); }
+void BM_ColdOpenFaxTiff(benchmark::State& state, char const* self)
+{
+    openInFreshProcess(state, self, faxTiff());
+    state.counters["picture_MiB"] = 4960.0 * 7016.0 * 4.0 / 1048576.0;
+}
 void BM_ColdOpenHugePng(benchmark::State& state, char const* self)
 {
     openInFreshProcess(state, self, hugePng());
@@ -333,6 +490,12 @@ BENCHMARK(BM_OpenCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->Rep
 BENCHMARK(BM_QtReadsCameraJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenSmoothJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_QtReadsSmoothJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTiffLzw)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTiffUncompressed)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTiffJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTiff16Tiles)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTiffCmyk)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenFaxTiff)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PaintGapsOpeningCameraPng)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_PaintGapsOpeningHugePng)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_OpenDamagedJpegClaimingHugeSize)->Unit(benchmark::kMillisecond);
@@ -354,7 +517,7 @@ int main(int argc, char** argv)
     Imagetypes::Initialize_();
     // Fresh processes of this program, which need its path.
     using Run = void (*)(benchmark::State&, char const*);
-    std::pair<char const*, Run> const coldRuns[] { { "BM_ColdOpenCameraPng", BM_ColdOpenCameraPng }, { "BM_ColdOpenCameraJpeg", BM_ColdOpenCameraJpeg }, { "BM_ColdOpenHugePng", BM_ColdOpenHugePng } };
+    std::pair<char const*, Run> const coldRuns[] { { "BM_ColdOpenCameraPng", BM_ColdOpenCameraPng }, { "BM_ColdOpenCameraJpeg", BM_ColdOpenCameraJpeg }, { "BM_ColdOpenFaxTiff", BM_ColdOpenFaxTiff }, { "BM_ColdOpenHugePng", BM_ColdOpenHugePng } };
     for (auto [name, run] : coldRuns)
         benchmark::RegisterBenchmark(name, run, argv[0])->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
     return runBenchmarks(argc, argv);
