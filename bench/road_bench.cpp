@@ -161,7 +161,7 @@ void BM_RoadWarm(benchmark::State& state)
     drop(main.canvas("BlackInCanvas"), files.black);
     RoadFigures figures;
     for (auto _ : state) {
-        idle(300);
+        idle(1000);
         double const seconds = secondDrop(main, files.black);
         if (seconds < 0) {
             state.SkipWithError("the drop gave no result");
@@ -201,7 +201,7 @@ int runOneRoad(QString const& white, QString const& black)
 {
     MainWindow main;
     drop(main.canvas("WhiteInCanvas"), white);
-    idle(300);
+    idle(1000);
     double const seconds = secondDrop(main, black);
     std::printf("%.6f\n", seconds);
     return seconds < 0;

@@ -74,10 +74,10 @@ struct PixelBuffer {
     std::size_t bytes;
 };
 
-// Clears memory that another picture used, so that a new picture is
-// transparent black. The memory is warm, so this costs only the writing; a
-// large buffer is cleared in shares on a few threads, as the pages of a new
-// one are brought in.
+// Clears what the cache has not cleared yet of memory that another picture
+// used, so that a new picture is transparent black. The memory is warm, so
+// this costs only the writing; much of it is cleared in shares on a few
+// threads, as the pages of a new picture are brought in.
 constexpr std::size_t clearedOnThreadsFrom = std::size_t { 16 } << 20;
 
 void clearPixels(void* memory, std::size_t bytes)
@@ -132,7 +132,8 @@ PixelBuffer allocatePixels(std::size_t count, bool bringInPages)
         return { static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t))), bytes };
     if (PixelCache::Buffer const warm = PixelCache::take(bytes); warm.memory) {
         try {
-            clearPixels(warm.memory, bytes);
+            if (warm.clearBytes < bytes)
+                clearPixels(static_cast<char*>(warm.memory) + warm.clearBytes, bytes - warm.clearBytes);
         } catch (...) {
             munmap(warm.memory, warm.bytes);
             throw;

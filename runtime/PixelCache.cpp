@@ -1,13 +1,17 @@
 #include "runtime/PixelCache.h"
 
+#include "runtime/BackgroundTask.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -17,6 +21,10 @@ using Clock = std::chrono::steady_clock;
 // A buffer handed back is cut to the huge page that holds its last byte.
 constexpr std::uintptr_t hugePage = std::uintptr_t { 2 } << 20;
 
+// Cleared at a time while the event loop is idle: a few milliseconds' work,
+// so that input and paints wait no longer than that.
+constexpr std::size_t clearedAtATime = std::size_t { 4 } << 20;
+
 struct Kept {
     std::mutex lock;
     std::array<PixelCache::Buffer, PixelCache::MaximumBuffers> buffers {};
@@ -24,6 +32,7 @@ struct Kept {
     std::size_t bytes = 0;
     Clock::time_point lastUse;
     std::chrono::milliseconds idlePeriod { 10000 };
+    bool clearing = false;
 };
 
 Kept& kept()
@@ -82,6 +91,58 @@ void releaseWhenIdle(std::chrono::milliseconds after)
     }
 }
 
+
+void clearWhenIdle(std::chrono::milliseconds after);
+
+// Clears a share of the first kept buffer that is not clear yet; comes back
+// while any is left. It waits while a long piece of work lets events run.
+void clearAShare()
+{
+    Kept& cache = kept();
+    bool more = false;
+    {
+        std::lock_guard const guard(cache.lock);
+        cache.clearing = false;
+        if (background_task::yielding()) {
+            more = cache.count > 0;
+        } else {
+            for (std::size_t i = 0; i < cache.count; ++i) {
+                PixelCache::Buffer& buffer = cache.buffers[i];
+                if (buffer.clearBytes == buffer.bytes)
+                    continue;
+                std::size_t const share = std::min(clearedAtATime, buffer.bytes - buffer.clearBytes);
+                std::memset(static_cast<char*>(buffer.memory) + buffer.clearBytes, 0, share);
+                buffer.clearBytes += share;
+                more = true;
+                break;
+            }
+        }
+    }
+    if (more)
+        clearWhenIdle(std::chrono::milliseconds(background_task::yielding() ? 20 : 0));
+}
+
+void clearWhenIdle(std::chrono::milliseconds after)
+{
+    QCoreApplication* const application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return;
+    {
+        Kept& cache = kept();
+        std::lock_guard const guard(cache.lock);
+        if (cache.clearing)
+            return;
+        cache.clearing = true;
+    }
+    try {
+        QTimer::singleShot(after, application, &clearAShare);
+    } catch (...) {
+        Kept& cache = kept();
+        std::lock_guard const guard(cache.lock);
+        cache.clearing = false;
+    }
+}
+
 }
 
 bool PixelCache::keep(Buffer buffer, std::size_t limitBytes)
@@ -92,12 +153,14 @@ bool PixelCache::keep(Buffer buffer, std::size_t limitBytes)
         std::lock_guard const guard(cache.lock);
         if (cache.count == MaximumBuffers || buffer.bytes > limitBytes || cache.bytes > limitBytes - buffer.bytes)
             return false;
+        buffer.clearBytes = 0;
         cache.buffers[cache.count++] = buffer;
         cache.bytes += buffer.bytes;
         cache.lastUse = Clock::now();
         period = cache.idlePeriod;
     }
     releaseWhenIdle(period);
+    clearWhenIdle(std::chrono::milliseconds(0));
     return true;
 }
 
@@ -121,6 +184,7 @@ PixelCache::Buffer PixelCache::take(std::size_t bytes)
     if (needed < end) {
         munmap(reinterpret_cast<void*>(needed), end - needed);
         buffer.bytes = needed - start;
+        buffer.clearBytes = std::min(buffer.clearBytes, buffer.bytes);
     }
     return buffer;
 }

@@ -13,11 +13,15 @@
 // The cache is bounded: a few buffers, together at most the bytes that the
 // caller allows. It lets everything go after a few seconds without use (on
 // the GUI thread's event loop) and whenever the caller needs the room.
+// While the event loop has nothing else to do, it clears what it keeps, a
+// little at a time, so that a new picture need not wait for that.
 class PixelCache {
 public:
     struct Buffer {
         void* memory = nullptr;
         std::size_t bytes = 0;
+        // How many of the first bytes are known to be zero.
+        std::size_t clearBytes = 0;
     };
     static constexpr std::size_t MaximumBuffers = 4;
 
@@ -27,8 +31,9 @@ public:
     static bool keep(Buffer buffer, std::size_t limitBytes);
 
     // The smallest kept buffer that holds `bytes`, with what lies beyond
-    // them given back to the system; an empty one when none holds them. The
-    // buffer still holds what the picture that had it left there.
+    // them given back to the system; an empty one when none holds them.
+    // Beyond its clearBytes, it still holds what the picture that had it
+    // left there.
     static Buffer take(std::size_t bytes);
 
     // The bytes kept, and letting all of them go.

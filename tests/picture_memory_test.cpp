@@ -81,13 +81,17 @@ bool transparentBlack(Picture const& picture)
 TEST_F(PictureMemory, AFreedLargePictureIsHandedBackClearToTheNextItHolds)
 {
     // Sizes cleared on this thread and on several; made by the constructor
-    // and for a decoder, which must not meet another picture's pixels either.
+    // and for a decoder, which must not meet another picture's pixels
+    // either; and after the event loop had the time to clear none, some or
+    // all of the memory.
     struct Case {
         std::int32_t width, height;
         bool forDecoding;
+        int idleMilliseconds;
     };
-    for (Case const c : { Case { 1024, 1024, false }, Case { 2048, 2048, false }, Case { 2048, 2048, true }, Case { 3000, 2000, true } }) {
-        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    for (Case const c : { Case { 1024, 1024, false, 0 }, Case { 2048, 2048, false, 0 }, Case { 2048, 2048, true, 0 }, Case { 3000, 2000, true, 0 },
+             Case { 4096, 2048, false, 1 }, Case { 4096, 2048, true, 1000 } }) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " after " + std::to_string(c.idleMilliseconds) + " ms");
         PixelCache::release();
         std::size_t const held = Picture::heldBytes();
         std::uint32_t const* memory;
@@ -96,6 +100,8 @@ TEST_F(PictureMemory, AFreedLargePictureIsHandedBackClearToTheNextItHolds)
             scribble(*first);
             memory = first->row(0);
         }
+        if (c.idleMilliseconds)
+            QTest::qWait(c.idleMilliseconds);
         EXPECT_EQ(PixelCache::heldBytes(), 32 * MiB);
         EXPECT_EQ(Picture::heldBytes(), held);
 
