@@ -123,23 +123,30 @@ void* mapPixels(std::size_t bytes)
     return mapped == MAP_FAILED ? nullptr : mapped;
 }
 
-// Transparent black pixels: warm memory from the cache, cleared, or fresh
-// memory, which is zero. Null pixels when there is no memory for them.
-PixelBuffer allocatePixels(std::size_t count, bool bringInPages)
+// Warm memory from the cache for a large picture, cleared; or none.
+PixelBuffer warmPixels(std::size_t bytes)
 {
-    std::size_t const bytes = count * sizeof(std::uint32_t);
     if (bytes < mappedFrom)
-        return { static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t))), bytes };
-    if (PixelCache::Buffer const warm = PixelCache::take(bytes); warm.memory) {
-        try {
-            if (warm.clearBytes < bytes)
-                clearPixels(static_cast<char*>(warm.memory) + warm.clearBytes, bytes - warm.clearBytes);
-        } catch (...) {
-            munmap(warm.memory, warm.bytes);
-            throw;
-        }
-        return { static_cast<std::uint32_t*>(warm.memory), warm.bytes };
+        return { nullptr, 0 };
+    PixelCache::Buffer const warm = PixelCache::take(bytes);
+    if (!warm.memory)
+        return { nullptr, 0 };
+    try {
+        if (warm.clearBytes < bytes)
+            clearPixels(static_cast<char*>(warm.memory) + warm.clearBytes, bytes - warm.clearBytes);
+    } catch (...) {
+        munmap(warm.memory, warm.bytes);
+        throw;
     }
+    return { static_cast<std::uint32_t*>(warm.memory), warm.bytes };
+}
+
+// Memory that the process has not used yet, which is zero; none when the
+// system has none to give.
+PixelBuffer freshPixels(std::size_t bytes, bool bringInPages)
+{
+    if (bytes < mappedFrom)
+        return { static_cast<std::uint32_t*>(std::calloc(bytes / sizeof(std::uint32_t), sizeof(std::uint32_t))), bytes };
     void* mapped = mapPixels(bytes);
     if (!mapped)
         return { nullptr, 0 };
@@ -266,13 +273,18 @@ void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t work
 {
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     checkMemory(width, height, workingBytes);
-    PixelBufferOwner owner { allocatePixels(count, bringInPages) };
+    std::size_t const bytes = count * sizeof(std::uint32_t);
+    // Pixels are transparent black: warm memory that another picture left,
+    // cleared, or else fresh memory. What the cache keeps counts in the
+    // budget too: it is let go when it and the new picture would not fit
+    // together, before fresh memory is taken.
+    PixelBufferOwner owner { warmPixels(bytes) };
+    if (allPictureBytes - m_bytes + bytes + PixelCache::heldBytes() > memoryBudget())
+        PixelCache::release();
+    if (!owner.buffer.pixels)
+        owner.buffer = freshPixels(bytes, bringInPages);
     if (!owner.buffer.pixels)
         raiseNoMemory(width, height);
-    // Memory that the cache keeps counts too: it makes room for the new
-    // picture when the two would not fit together.
-    if (allPictureBytes - m_bytes + owner.buffer.bytes + PixelCache::heldBytes() > memoryBudget())
-        PixelCache::release();
     // The image frees the buffer when it goes; it never copies it, since
     // nothing shares it.
     auto info = std::make_unique<PixelBuffer>(owner.buffer);

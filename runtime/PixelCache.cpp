@@ -35,10 +35,11 @@ struct Kept {
     bool clearing = false;
 };
 
+// Never destroyed: a picture may still be freed while the process ends.
 Kept& kept()
 {
-    static Kept instance;
-    return instance;
+    static Kept* const instance = new Kept;
+    return *instance;
 }
 
 void removeAt(Kept& cache, std::size_t index)
