@@ -111,12 +111,12 @@ void clearPixels(void* memory, std::size_t bytes)
     work();
 }
 
-// A mapping of the given bytes, or null when the system has none.
+// A mapping of the given bytes, or null when the system has none. What the
+// cache keeps is the first memory to give back when the system is short.
 void* mapPixels(std::size_t bytes)
 {
     void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
-        // What the cache keeps is the first memory to give back.
         PixelCache::release();
         mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     }
@@ -145,8 +145,14 @@ PixelBuffer warmPixels(std::size_t bytes)
 // system has none to give.
 PixelBuffer freshPixels(std::size_t bytes, bool bringInPages)
 {
-    if (bytes < mappedFrom)
-        return { static_cast<std::uint32_t*>(std::calloc(bytes / sizeof(std::uint32_t), sizeof(std::uint32_t))), bytes };
+    if (bytes < mappedFrom) {
+        void* allocated = std::calloc(bytes, 1);
+        if (!allocated) {
+            PixelCache::release();
+            allocated = std::calloc(bytes, 1);
+        }
+        return { static_cast<std::uint32_t*>(allocated), bytes };
+    }
     void* mapped = mapPixels(bytes);
     if (!mapped)
         return { nullptr, 0 };

@@ -5,6 +5,7 @@
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 #include "runtime/PixelCache.h"
+#include "support/AddressSpaceLimit.h"
 #include "support/Raises.h"
 
 #include <QFile>
@@ -164,6 +165,28 @@ TEST_F(PictureMemory, TheCacheMakesRoomForAPictureThatNeedsIt)
     EXPECT_EQ(PixelCache::heldBytes(), 0u);
     EXPECT_EQ(Picture::heldBytes() - held, 56 * MiB);
     EXPECT_TRUE(raises<OutOfMemoryException>([] { Picture::create(2048, 1040); }, "There is not enough memory for a picture of 2048 x 1040 pixels"));
+}
+
+TEST_F(PictureMemory, TheCacheLetsGoWhenTheSystemHasNoMoreMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer needs all the address space it reserves";
+#else
+    {
+        Ref<Picture> const a = Picture::createForDecoding(4096, 8192, 0);
+        Ref<Picture> const b = Picture::createForDecoding(4096, 8192, 0);
+    }
+    ASSERT_EQ(PixelCache::heldBytes(), 256 * MiB);
+    AddressSpaceLimit const limit(150);
+    ASSERT_TRUE(limit.limited());
+    // 192 MiB: more than either kept buffer holds, and more than the system
+    // gives while the cache keeps both.
+    Ref<Picture> large;
+    Ref<RuntimeException> const raised = raisedBy([&] { large = Picture::createForDecoding(4096, 12288, 0); });
+    EXPECT_TRUE(raised.isNil());
+    EXPECT_TRUE(large);
+    EXPECT_EQ(PixelCache::heldBytes(), 0u);
+#endif
 }
 
 // ---- The largest picture a file may hold ----------------------------------
