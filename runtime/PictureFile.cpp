@@ -22,12 +22,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <new>
 #include <span>
@@ -93,9 +95,11 @@ Ref<Picture> decodeFile(String const& path)
             return nullptr;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
-        // The side test first keeps the product from overflowing.
+        // The side test first keeps the product from overflowing, and a
+        // side from exceeding what a picture can have.
         std::int64_t const largest = Picture::largestPicturePixels();
-        if (width > largest || height > largest || width * height > largest)
+        std::int64_t const longestSide = std::min<std::int64_t>(largest, std::numeric_limits<std::int32_t>::max());
+        if (width > longestSide || height > longestSide || width * height > largest)
             raiseTooLarge(path, width, height);
         Ref<Picture> picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);
         if (!reader->decode(*picture))
