@@ -3,6 +3,7 @@
 #include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Graphics.h"
+#include "runtime/PixelCache.h"
 #include "runtime/RGBSurface.h"
 #include "runtime/ReducedCopy.h"
 
@@ -14,8 +15,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -71,35 +74,131 @@ struct PixelBuffer {
     std::size_t bytes;
 };
 
-std::uint32_t* allocatePixels(std::size_t count, bool bringInPages)
+// Clears what the cache has not cleared yet of memory that another picture
+// used, so that a new picture is transparent black. The memory is warm, so
+// this costs only the writing; much of it is cleared in shares on a few
+// threads, as the pages of a new picture are brought in.
+constexpr std::size_t clearedOnThreadsFrom = std::size_t { 16 } << 20;
+
+void clearPixels(void* memory, std::size_t bytes)
 {
-    std::size_t const bytes = count * sizeof(std::uint32_t);
-    if (bytes < mappedFrom)
-        return static_cast<std::uint32_t*>(std::calloc(count, sizeof(std::uint32_t)));
-    void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED)
-        return nullptr;
-    madvise(mapped, bytes, MADV_HUGEPAGE);
-    if (bringInPages && bytes >= populatedFrom && bytes <= populatedUpTo)
-        populate(mapped, bytes);
-    return static_cast<std::uint32_t*>(mapped);
+    if (bytes < clearedOnThreadsFrom) {
+        std::memset(memory, 0, bytes);
+        return;
+    }
+    std::size_t const shares = (bytes + populateShare - 1) / populateShare;
+    std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency() / 2), shares);
+    std::atomic<std::size_t> next { 0 };
+    std::atomic<std::size_t> finished { 0 };
+    auto const work = [&] {
+        for (std::size_t share; (share = next++) < shares; ++finished) {
+            std::size_t const start = share * populateShare;
+            std::memset(static_cast<char*>(memory) + start, 0, std::min(populateShare, bytes - start));
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        try {
+            helpers.reserve(threads);
+            for (std::size_t i = 0; i < threads; ++i)
+                helpers.emplace_back(work);
+        } catch (...) {
+            // No more threads to be had: fewer do it, or this one alone.
+        }
+        if (!helpers.empty())
+            background_task::waitUntil([&] { return finished == shares; });
+    }
+    work();
 }
 
-void freePixels(void* info)
+// A mapping of the given bytes, or null when the system has none. What the
+// cache keeps is the first memory to give back when the system is short.
+void* mapPixels(std::size_t bytes)
+{
+    void* mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) {
+        PixelCache::release();
+        mapped = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    return mapped == MAP_FAILED ? nullptr : mapped;
+}
+
+// Warm memory from the cache for a large picture, cleared; or none.
+PixelBuffer warmPixels(std::size_t bytes)
+{
+    if (bytes < mappedFrom)
+        return { nullptr, 0 };
+    PixelCache::Buffer const warm = PixelCache::take(bytes);
+    if (!warm.memory)
+        return { nullptr, 0 };
+    try {
+        if (warm.clearBytes < bytes)
+            clearPixels(static_cast<char*>(warm.memory) + warm.clearBytes, bytes - warm.clearBytes);
+    } catch (...) {
+        munmap(warm.memory, warm.bytes);
+        throw;
+    }
+    return { static_cast<std::uint32_t*>(warm.memory), warm.bytes };
+}
+
+// Memory that the process has not used yet, which is zero; none when the
+// system has none to give.
+PixelBuffer freshPixels(std::size_t bytes, bool bringInPages)
+{
+    if (bytes < mappedFrom) {
+        void* allocated = std::calloc(bytes, 1);
+        if (!allocated) {
+            PixelCache::release();
+            allocated = std::calloc(bytes, 1);
+        }
+        return { static_cast<std::uint32_t*>(allocated), bytes };
+    }
+    void* mapped = mapPixels(bytes);
+    if (!mapped)
+        return { nullptr, 0 };
+    madvise(mapped, bytes, MADV_HUGEPAGE);
+    if (bringInPages && bytes >= populatedFrom && bytes <= populatedUpTo) {
+        try {
+            populate(mapped, bytes);
+        } catch (...) {
+            munmap(mapped, bytes);
+            throw;
+        }
+    }
+    return { static_cast<std::uint32_t*>(mapped), bytes };
+}
+
+void freePixels(PixelBuffer const& buffer)
+{
+    if (buffer.bytes < mappedFrom)
+        std::free(buffer.pixels);
+    else if (!PixelCache::keep({ buffer.pixels, buffer.bytes }, Picture::memoryBudget() / 4))
+        munmap(buffer.pixels, buffer.bytes);
+}
+
+// The cleanup of an image that holds a picture's pixels.
+void freeImagePixels(void* info)
 {
     auto* buffer = static_cast<PixelBuffer*>(info);
-    std::size_t const bytes = buffer->bytes;
-    if (bytes < mappedFrom)
-        std::free(buffer->pixels);
-    else
-        munmap(buffer->pixels, bytes);
+    freePixels(*buffer);
     delete buffer;
 }
+
+// Frees pixels that no image holds yet.
+struct PixelBufferOwner {
+    PixelBuffer buffer;
+    ~PixelBufferOwner()
+    {
+        if (buffer.pixels)
+            freePixels(buffer);
+    }
+};
 
 }
 
 namespace {
 std::size_t allPictureBytes = 0;
+std::size_t budgetForTests = 0;
 
 [[noreturn]] void raiseNoMemory(std::int32_t width, std::int32_t height)
 {
@@ -122,14 +221,25 @@ std::size_t Picture::heldBytes()
 std::size_t Picture::memoryBudget()
 {
     // Three quarters of the machine's memory, for all pictures together.
-    static std::size_t const budget = [] {
+    static std::size_t const machineBudget = [] {
         long const pages = sysconf(_SC_PHYS_PAGES);
         long const pageSize = sysconf(_SC_PAGE_SIZE);
         if (pages <= 0 || pageSize <= 0)
             return SIZE_MAX;
         return static_cast<std::size_t>(pages) / 4 * 3 * static_cast<std::size_t>(pageSize);
     }();
-    return budget;
+    return budgetForTests ? budgetForTests : machineBudget;
+}
+
+void Picture::setMemoryBudgetForTests(std::size_t bytes)
+{
+    PixelCache::release();
+    budgetForTests = bytes;
+}
+
+std::int64_t Picture::largestPicturePixels()
+{
+    return static_cast<std::int64_t>(memoryBudget() / (PicturesOfARoad * sizeof(std::uint32_t)));
 }
 
 void Picture::checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes) const
@@ -140,10 +250,10 @@ void Picture::checkMemory(std::int32_t width, std::int32_t height, std::size_t w
         raiseNoMemory(width, height);
 }
 
-void Picture::claimMemory(std::int32_t width, std::int32_t height)
+void Picture::claimMemory(std::size_t bytes)
 {
     releaseMemory();
-    m_bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t);
+    m_bytes = bytes;
     allPictureBytes += m_bytes;
 }
 
@@ -167,19 +277,35 @@ void Picture::Constructor(std::int32_t width, std::int32_t height)
 
 void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes, bool bringInPages)
 {
-    // Fresh zeroed memory is transparent black already.
     std::size_t const count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     checkMemory(width, height, workingBytes);
-    noteWrite();
-    std::uint32_t* pixels = allocatePixels(count, bringInPages);
-    if (!pixels)
+    std::size_t const bytes = count * sizeof(std::uint32_t);
+    // Pixels are transparent black: warm memory that another picture left,
+    // cleared, or else fresh memory. What the cache keeps counts in the
+    // budget too: it is let go when it and the new picture would not fit
+    // together, before fresh memory is taken.
+    PixelBufferOwner owner { warmPixels(bytes) };
+    if (allPictureBytes - m_bytes + bytes + PixelCache::heldBytes() > memoryBudget())
+        PixelCache::release();
+    if (!owner.buffer.pixels)
+        owner.buffer = freshPixels(bytes, bringInPages);
+    if (!owner.buffer.pixels)
         raiseNoMemory(width, height);
-    claimMemory(width, height);
     // The image frees the buffer when it goes; it never copies it, since
     // nothing shares it.
-    m_image = std::make_unique<QImage>(reinterpret_cast<uchar*>(pixels), width, height,
-        static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32, freePixels, new PixelBuffer { pixels, count * sizeof(std::uint32_t) });
-    m_pixels = pixels;
+    auto info = std::make_unique<PixelBuffer>(owner.buffer);
+    auto image = std::make_unique<QImage>(reinterpret_cast<uchar*>(owner.buffer.pixels), width, height,
+        static_cast<qsizetype>(width) * 4, QImage::Format_ARGB32, freeImagePixels, info.get());
+    if (image->isNull())
+        raiseNoMemory(width, height);
+    info.release();
+    PixelBuffer const taken = std::exchange(owner.buffer, {});
+
+    // Nothing below can fail: the picture changes whole or not at all.
+    noteWrite();
+    m_image = std::move(image);
+    claimMemory(taken.bytes);
+    m_pixels = taken.pixels;
     m_width = width;
     m_height = height;
     m_knownClear = true;

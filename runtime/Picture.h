@@ -79,9 +79,19 @@ public:
     ReducedCopy const* reducedCopy() const { return m_reducedCopy.get(); }
     void keepReducedCopy(std::unique_ptr<ReducedCopy> copy);
 
-    // The bytes that all pictures hold together, and how much they may.
+    // The bytes that all pictures hold together, and how much they may:
+    // three quarters of the machine's memory. Tests set a budget of their
+    // own (0 goes back to the machine's).
     static std::size_t heldBytes();
     static std::size_t memoryBudget();
+    static void setMemoryBudgetForTests(std::size_t bytes);
+
+    // The most pixels that a file's picture may have: the road it starts
+    // must fit in the budget. That road holds the two inputs, the picture
+    // decoded from the file, the result it replaces and the computation's
+    // three work pictures, all of the input's size.
+    static constexpr std::size_t PicturesOfARoad = 7;
+    static std::int64_t largestPicturePixels();
 
 private:
     void Exit_();
@@ -98,7 +108,7 @@ private:
     // in place of its old ones.
     void checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes = 0) const;
     void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes, bool bringInPages);
-    void claimMemory(std::int32_t width, std::int32_t height);
+    void claimMemory(std::size_t bytes);
     void releaseMemory();
     std::size_t m_bytes = 0;
     // A picture that owns the image, converted to straight ARGB and shared

@@ -22,11 +22,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <limits>
 #include <memory>
 #include <new>
 #include <span>
@@ -34,11 +37,6 @@
 #include <thread>
 
 namespace {
-
-// The largest picture a file may hold: 2^28 pixels, 1 GiB as ARGB words,
-// e.g. 16384 x 16384. Larger ones raise OutOfMemoryException instead of
-// taking the machine's memory.
-constexpr std::int64_t MaximumPixels = std::int64_t { 1 } << 28;
 
 constexpr std::int32_t PngFormat = 150;
 
@@ -67,10 +65,19 @@ constexpr std::array formats {
     format<TargaReader>(),
 };
 
+// "650 million pixels", or the exact count below a million.
+std::string pixelCount(std::int64_t pixels)
+{
+    constexpr std::int64_t million = 1'000'000;
+    return pixels >= million ? std::to_string(pixels / million) + " million pixels" : std::to_string(pixels) + " pixels";
+}
+
+// A picture larger than this machine's memory can work on: the message says
+// so in the user's terms, with the file's name as they know it.
 [[noreturn]] void raiseTooLarge(String const& path, std::int64_t width, std::int64_t height)
 {
-    Raise<OutOfMemoryException>("The picture in " + path + " is " + std::to_string(width) + " x "
-        + std::to_string(height) + " pixels, too large to hold in memory");
+    Raise<OutOfMemoryException>(std::filesystem::path(path).filename().string() + " is " + std::to_string(width) + " x "
+        + std::to_string(height) + " pixels; this computer's memory allows pictures of up to " + pixelCount(Picture::largestPicturePixels()));
 }
 
 // The file decoded by the first reader that recognises it, or Nil.
@@ -88,7 +95,11 @@ Ref<Picture> decodeFile(String const& path)
             return nullptr;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
-        if (width > MaximumPixels || height > MaximumPixels || width * height > MaximumPixels)
+        // The side test first keeps the product from overflowing, and a
+        // side from exceeding what a picture can have.
+        std::int64_t const largest = Picture::largestPicturePixels();
+        std::int64_t const longestSide = std::min<std::int64_t>(largest, std::numeric_limits<std::int32_t>::max());
+        if (width > longestSide || height > longestSide || width * height > largest)
             raiseTooLarge(path, width, height);
         Ref<Picture> picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);
         if (!reader->decode(*picture))
@@ -228,8 +239,9 @@ Ref<Picture> Picture::adopt(QImage image)
     if (!bits)
         Raise<OutOfMemoryException>("There is not enough memory for a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
 
-    picture->claimMemory(width, height);
-    picture->m_image = std::make_unique<QImage>(std::move(image));
+    auto owned = std::make_unique<QImage>(std::move(image));
+    picture->claimMemory(static_cast<std::size_t>(owned->sizeInBytes()));
+    picture->m_image = std::move(owned);
     picture->m_pixels = reinterpret_cast<std::uint32_t*>(bits);
     picture->m_width = width;
     picture->m_height = height;
