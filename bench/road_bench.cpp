@@ -8,6 +8,7 @@
 #include "shell/Imagetypes.h"
 #include "support/MainWindow.h"
 #include "support/PhotoPair.h"
+#include "support/Report.h"
 
 #include "runtime/FolderItem.h"
 
@@ -220,8 +221,5 @@ int main(int argc, char** argv)
     Imagetypes::Initialize_();
     if (argc == 4 && std::string_view(argv[1]) == OneRoad)
         return runOneRoad(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }
