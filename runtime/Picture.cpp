@@ -5,6 +5,7 @@
 #include "runtime/Graphics.h"
 #include "runtime/RGBSurface.h"
 #include "runtime/ReducedCopy.h"
+#include "runtime/Workers.h"
 
 #include <QImage>
 
@@ -44,26 +45,14 @@ void populate(void* mapped, std::size_t bytes)
     std::size_t const shares = (bytes + populateShare - 1) / populateShare;
     std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency() / 2), shares);
     std::atomic<std::size_t> next { 0 };
-    std::atomic<std::size_t> finished { 0 };
-    auto const work = [&] {
-        for (std::size_t share; (share = next++) < shares; ++finished) {
+    Workers workers(threads, [&] {
+        for (std::size_t share; (share = next++) < shares;) {
             std::size_t const start = share * populateShare;
             // Where the system cannot do it now, the pages still come on first use.
             madvise(static_cast<char*>(mapped) + start, std::min(populateShare, bytes - start), MADV_POPULATE_WRITE);
         }
-    };
-    std::vector<std::jthread> helpers;
-    try {
-        for (std::size_t i = 0; i < threads; ++i)
-            helpers.emplace_back(work);
-    } catch (std::system_error const&) {
-        // No more threads to be had: fewer do it.
-    }
-    if (helpers.empty()) {
-        work();
-        return;
-    }
-    background_task::waitUntil([&] { return finished == shares; });
+    });
+    workers.wait();
 }
 
 struct PixelBuffer {

@@ -1,10 +1,10 @@
 // Reading pictures from files and writing them back: Picture::Open,
 // Picture::Save and Picture::fromImage.
 
-#include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
+#include "runtime/Workers.h"
 #include "runtime/imageformats/BmpReader.h"
 #include "runtime/imageformats/GifReader.h"
 #include "runtime/imageformats/ImageFile.h"
@@ -23,15 +23,12 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
 #include <span>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -163,38 +160,21 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
     // a valid one. The bytes go to a temporary file beside the target, which
     // replaces the target only once it is complete: a failure leaves the old
     // file as it was and no partial one, and the temporary file goes with
-    // the QSaveFile. The encoder and the writing work on other threads
-    // meanwhile, and this one keeps the window painted while it waits.
+    // the QSaveFile. The encoder and the writing work beside this thread,
+    // which keeps the window painted while it waits.
     Ref<Picture> const keptAlive(this);
     QSaveFile output(QString::fromStdString(path));
     if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         raiseWriteFailure(path, output.errorString());
     QString failure;
-    std::exception_ptr thrown;
-    std::atomic<bool> done { false };
-    auto const write = [&] {
-        try {
-            failure = writeFile(*this, output);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        done = true;
-    };
     try {
-        std::jthread const writing(write);
-        background_task::waitUntil([&] { return done.load(); });
-    } catch (std::system_error const&) {
-        if (!done)
-            write(); // no thread to be had: this one writes, and the window waits
-    }
-    if (thrown) {
-        try {
-            std::rethrow_exception(thrown);
-        } catch (std::bad_alloc const&) {
-            Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
-        } catch (std::exception const& error) {
-            raiseWriteFailure(path, QString::fromUtf8(error.what()));
-        }
+        failure = runBeside([&] { return writeFile(*this, output); });
+    } catch (std::bad_alloc const&) {
+        Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
+    } catch (RaisedException const&) {
+        throw;
+    } catch (std::exception const& error) {
+        raiseWriteFailure(path, QString::fromUtf8(error.what()));
     }
     if (!failure.isEmpty())
         raiseWriteFailure(path, failure);
