@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -28,6 +29,14 @@ std::size_t roomFor(std::span<std::uint8_t const> band)
 void grow(std::vector<std::uint8_t>& buffer)
 {
     buffer.resize(buffer.size() * 2);
+}
+
+// A coder that stops before the end of its input would leave a hole in the
+// file's data that no reader could tell from a whole picture.
+void checkConsumed(std::size_t left)
+{
+    if (left != 0)
+        throw std::logic_error("deflate left " + std::to_string(left) + " bytes of a band uncompressed");
 }
 
 }
@@ -94,6 +103,7 @@ std::span<std::uint8_t const> BandDeflater::compressWithMatches(std::span<std::u
             break;
         grow(m_matched);
     }
+    checkConsumed(stream.avail_in);
     return { m_matched.data(), stream.total_out };
 }
 
@@ -120,6 +130,8 @@ std::span<std::uint8_t const> BandDeflater::compressWithRuns(std::span<std::uint
         grow(m_runs);
     }
     std::size_t const length = stream.total_out;
+    uInt const left = stream.avail_in;
     deflateEnd(&stream);
+    checkConsumed(left);
     return { m_runs.data(), length };
 }
