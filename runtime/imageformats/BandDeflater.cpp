@@ -58,6 +58,9 @@ void BandDeflater::compress(std::span<std::uint8_t const> before, std::span<std:
     } else {
         compressed = compressWithMatches(before, band, last);
     }
+    // Room for the four bytes that end a chunk too, and no more: a band
+    // held until it is written holds only what it needs.
+    out.reserve(out.size() + compressed.size() + 4);
     out.insert(out.end(), compressed.begin(), compressed.end());
 }
 

@@ -149,7 +149,6 @@ void PngWriter::encode(Band& band, Encoder& encoder) const
     band.adler = isal_adler32(1, data.data(), data.size());
 
     bool const last = band.end == m_picture.Height();
-    band.chunk.reserve(data.size() / 2);
     std::size_t const start = beginChunk(band.chunk, "IDAT");
     if (band.first == 0)
         band.chunk.insert(band.chunk.end(), ZlibHeader.begin(), ZlibHeader.end());
