@@ -108,14 +108,14 @@ void checkFormat(std::int32_t format)
     Raise<IOException>("The picture could not be saved to " + path + ": " + reason.toStdString());
 }
 
-// Writes the picture's file as the encoder hands out its bytes, then brings
-// them to the disk, and gives the system's reason if that failed. A write
-// that stops short (the disk filled up) has written what fitted and says no
-// more; the write of the rest then fails at once, with the reason. It runs
-// off the GUI thread: the system may hold back a process that writes fast,
-// and a sync can take long on a slow disk. The sync is done here because the
-// system reports its failure only once; the commit then finds nothing left
-// to bring.
+// Writes the picture's file as the encoder hands out its bytes, brings them
+// to the disk, and puts the file in the target's place; gives the system's
+// reason if any of that failed. A write that stops short (the disk filled
+// up) has written what fitted and says no more; the write of the rest then
+// fails at once, with the reason. It runs off the GUI thread: the system may
+// hold back a process that writes fast, and a sync can take long on a slow
+// disk. The sync is done here because the system reports its failure only
+// once; the commit then finds nothing left to bring.
 QString writeFile(Picture const& picture, QSaveFile& output)
 {
     PngWriter writer(picture);
@@ -128,8 +128,10 @@ QString writeFile(Picture const& picture, QSaveFile& output)
         }
     }
     int const descriptor = output.handle();
-    if (descriptor >= 0 && fdatasync(descriptor) != 0)
+    if (descriptor >= 0 && fsync(descriptor) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
+    if (!output.commit())
+        return output.errorString();
     return {};
 }
 
@@ -178,8 +180,6 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
     }
     if (!failure.isEmpty())
         raiseWriteFailure(path, failure);
-    if (!output.commit())
-        raiseWriteFailure(path, output.errorString());
 }
 
 Ref<Picture> Picture::fromImage(QImage const& image)
