@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QWindow>
 
-#include <algorithm>
 #include <limits>
 #include <thread>
 #include <utility>
@@ -19,6 +18,7 @@
 namespace {
 constexpr std::uint64_t passesBetweenClockChecks = 4096;
 constexpr qint64 millisecondsBetweenYields = 30;
+constexpr qint64 millisecondsBetweenEventsWhileWaiting = 10;
 
 // The thread that runs main(), which makes the application object: the GUI
 // thread. Namespace-scope objects are made on it, before main() begins.
@@ -203,13 +203,13 @@ void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& sign
         signal.wait(lock, done);
         return;
     }
+    // This thread has nothing else to do meanwhile: events run more often
+    // than at a yield point of work on it, so that paints come promptly.
     watchEventLoop();
-    while (!done()) {
-        qint64 const untilDue = std::max<qint64>(1, millisecondsBetweenYields - sinceLastYield().elapsed());
-        if (signal.wait_for(lock, std::chrono::milliseconds(untilDue), done))
-            return;
+    while (!signal.wait_for(lock, std::chrono::milliseconds(millisecondsBetweenEventsWhileWaiting), done)) {
         lock.unlock();
-        yieldIfDue();
+        letEventsRun();
+        sinceLastYield().restart();
         lock.lock();
     }
 }
