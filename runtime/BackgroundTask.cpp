@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWindow>
 
+#include <chrono>
 #include <limits>
 #include <thread>
 #include <utility>
@@ -49,9 +50,9 @@ std::vector<std::function<void()>> afterWork;
 
 // The events of the user's hands: those that arrive while events run at a
 // yield point are dropped, so that nothing the user did during the work is
-// carried out seconds later. The
-// close box and the quit shortcut are the exception: they were asked for,
-// and they are carried out once the work is over.
+// carried out seconds later. The close box and the quit shortcut are the
+// exception: they were asked for, and they are carried out once the work is
+// over.
 class InputDuringWork : public QObject {
 protected:
     bool eventFilter(QObject* receiver, QEvent* event) override

@@ -35,7 +35,7 @@ public:
     std::span<std::uint8_t const> next();
 
     // The compressed bytes that the writer holds for pieces not yet taken,
-    // and the one taken last.
+    // and the one taken last. Asked by the caller's thread.
     std::size_t heldBytes();
 
 private:
