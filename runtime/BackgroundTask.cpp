@@ -1,18 +1,34 @@
 #include "runtime/BackgroundTask.h"
 
 #include <QAbstractEventDispatcher>
-#include <QCursor>
+#include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QWindow>
 
 #include <chrono>
+#include <limits>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 constexpr std::uint64_t passesBetweenClockChecks = 4096;
 constexpr qint64 millisecondsBetweenYields = 30;
+constexpr qint64 millisecondsBetweenEventsWhileWaiting = 10;
+
+// The thread that runs main(), which makes the application object: the GUI
+// thread. Namespace-scope objects are made on it, before main() begins.
+std::thread::id const mainThread = std::this_thread::get_id();
+
+bool onGuiThread()
+{
+    return std::this_thread::get_id() == mainThread && QCoreApplication::instance();
+}
 
 QElapsedTimer& sinceLastYield()
 {
@@ -24,30 +40,89 @@ QElapsedTimer& sinceLastYield()
 }
 
 namespace background_task {
-std::uint64_t passes = 0;
-std::uint64_t nextClockCheck = passesBetweenClockChecks;
 
 namespace {
 int suspended = 0;
 bool inYield = false;
+bool busy = false;
 bool showingBusy = false;
+std::vector<std::function<void()>> afterWork;
+
+// The events of the user's hands: those that arrive while events run at a
+// yield point are dropped, so that nothing the user did during the work is
+// carried out seconds later. The close box and the quit shortcut are the
+// exception: they were asked for, and they are carried out once the work is
+// over.
+class InputDuringWork : public QObject {
+protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override
+    {
+        if (!inYield)
+            return false;
+        switch (event->type()) {
+        case QEvent::Shortcut:
+            if (auto* action = qobject_cast<QAction*>(receiver); action && action->menuRole() == QAction::QuitRole)
+                whenWorkIsOver([action = QPointer<QAction>(action)] {
+                    if (action)
+                        action->trigger();
+                });
+            return true;
+        case QEvent::Close:
+            if (!event->spontaneous() || !receiver->isWindowType())
+                return false;
+            whenWorkIsOver([window = QPointer<QWindow>(static_cast<QWindow*>(receiver))] {
+                if (window)
+                    window->close();
+            });
+            event->ignore();
+            return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
 
 // Work that reaches a yield point has run long enough for the user to
-// notice: the pointer says the window is busy until the event loop next
-// waits for input, which it does only once the work is over (or a modal
-// dialog takes over).
-void restoreWhenIdle()
+// notice: the window is busy until the event loop runs again on its own,
+// which it does only once the work is over (or a modal dialog takes over).
+// What waited for that moment then runs, each as an event of its own.
+void endBusy()
 {
-    if (!showingBusy || inYield)
+    if (!busy || inYield)
         return;
-    showingBusy = false;
-    QGuiApplication::restoreOverrideCursor();
+    busy = false;
+    if (showingBusy) {
+        showingBusy = false;
+        QGuiApplication::restoreOverrideCursor();
+    }
+    for (std::function<void()>& action : std::exchange(afterWork, {}))
+        QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(action), Qt::QueuedConnection);
 }
 
 // Work is timed from when the event loop last woke up to hand it an event,
 // so a short piece of work after a long idle spell does not yield at once.
-void startTiming()
+void loopAwake()
 {
+    endBusy();
     if (!inYield)
         sinceLastYield().restart();
 }
@@ -58,58 +133,94 @@ void watchEventLoop()
     static QAbstractEventDispatcher* watched = nullptr;
     if (!dispatcher || watched == dispatcher)
         return;
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, &restoreWhenIdle);
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &startTiming);
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, &endBusy);
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, dispatcher, &loopAwake);
     watched = dispatcher;
 }
 
-void showBusy()
+void beginBusy()
 {
+    if (busy)
+        return;
+    busy = true;
     if (showingBusy || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
+    static InputDuringWork* const filter = [] {
+        auto* made = new InputDuringWork;
+        made->setParent(QCoreApplication::instance());
+        QCoreApplication::instance()->installEventFilter(made);
+        return made;
+    }();
+    (void)filter;
     showingBusy = true;
     QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
 }
+
+void letEventsRun()
+{
+    // Events that run here may reach a yield point themselves; they must
+    // not run events in turn.
+    Suspend const nested;
+    inYield = true;
+    beginBusy();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // The repaints that timers ask for while events run are posted events of
+    // their own: they are painted now rather than a yield later.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    inYield = false;
+}
 }
 
-bool showingBusyCursor() { return showingBusy; }
+bool showingBusyCursor() { return busy && showingBusy; }
 
 bool yielding() { return inYield; }
 
 Suspend::Suspend() { ++suspended; }
 Suspend::~Suspend() { --suspended; }
 
+void whenWorkIsOver(std::function<void()> action)
+{
+    if (busy)
+        afterWork.push_back(std::move(action));
+    else
+        action();
+}
+
 void yieldIfDue()
 {
+    if (!onGuiThread())
+        return;
     watchEventLoop();
     QElapsedTimer& timer = sinceLastYield();
     if (timer.elapsed() < millisecondsBetweenYields || suspended > 0)
         return;
-    // Events that run here may reach a yield point themselves; they must
-    // not run events in turn.
-    Suspend const nested;
-    inYield = true;
-    // The repaints that timers ask for while events run are posted events of
-    // their own: they are painted now rather than a yield later.
-    if (QCoreApplication::instance()) {
-        showBusy();
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
-    }
-    inYield = false;
+    letEventsRun();
     timer.restart();
 }
 
-void waitUntil(std::function<bool()> const& done)
+void waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& signal, std::function<bool()> const& done)
 {
-    while (!done()) {
-        yieldIfDue();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!onGuiThread() || suspended > 0) {
+        signal.wait(lock, done);
+        return;
+    }
+    // This thread has nothing else to do meanwhile: events run more often
+    // than at a yield point of work on it, so that paints come promptly.
+    watchEventLoop();
+    while (!signal.wait_for(lock, std::chrono::milliseconds(millisecondsBetweenEventsWhileWaiting), done)) {
+        lock.unlock();
+        letEventsRun();
+        sinceLastYield().restart();
+        lock.lock();
     }
 }
 
 void checkClock()
 {
+    if (std::this_thread::get_id() != mainThread) {
+        nextClockCheck = std::numeric_limits<std::uint64_t>::max();
+        return;
+    }
     nextClockCheck = passes + passesBetweenClockChecks;
     yieldIfDue();
 }

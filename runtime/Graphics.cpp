@@ -95,7 +95,10 @@ void drawOnCanvas(QPainter& painter, Picture& picture, QRect target, QRect sourc
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(target, copy->image());
     } else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, target.size() != source.size());
+        // A shrink without the copy is a quick stand-in, drawn at a yield
+        // point: filtering every pixel of a large picture would hold up the
+        // work and the paints for tens of milliseconds.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, target.size() != source.size() && !shrinks);
         painter.drawImage(target, pixels.image(), source);
     }
     painter.restore();

@@ -139,6 +139,10 @@ void addItems(MenuItem const& menu, QMenu* qtMenu)
         action->setObjectName(QString::fromStdString(item->Name()));
         action->setShortcut(shortcutOf(item->KeyboardShortcut()));
         action->setEnabled(item->AutoEnable());
+        // The quit item is the one thing asked for during long work that is
+        // carried out once it is over (see BackgroundTask).
+        if (item->isKindOf(QuitMenuItem::Lookup_()))
+            action->setMenuRole(QAction::QuitRole);
         QObject::connect(action, &QAction::triggered, action, [item] { RuntimeRunGuarded([&] { item->Action(); }); });
     }
 }

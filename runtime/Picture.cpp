@@ -6,6 +6,7 @@
 #include "runtime/PixelCache.h"
 #include "runtime/RGBSurface.h"
 #include "runtime/ReducedCopy.h"
+#include "runtime/Workers.h"
 
 #include <QImage>
 
@@ -19,7 +20,6 @@
 #include <system_error>
 #include <thread>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -42,31 +42,26 @@ constexpr std::size_t populatedFrom = std::size_t { 32 } << 20;
 constexpr std::size_t populatedUpTo = std::size_t { 512 } << 20;
 constexpr std::size_t populateShare = std::size_t { 2 } << 20;
 
-void populate(void* mapped, std::size_t bytes)
+// Does the work on each share of the memory, on half the cores, while this
+// thread keeps the window painted.
+void inShares(void* memory, std::size_t bytes, void (*work)(char* share, std::size_t shareBytes))
 {
     std::size_t const shares = (bytes + populateShare - 1) / populateShare;
     std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency() / 2), shares);
     std::atomic<std::size_t> next { 0 };
-    std::atomic<std::size_t> finished { 0 };
-    auto const work = [&] {
-        for (std::size_t share; (share = next++) < shares; ++finished) {
+    Workers workers(threads, [&] {
+        for (std::size_t share; (share = next++) < shares;) {
             std::size_t const start = share * populateShare;
-            // Where the system cannot do it now, the pages still come on first use.
-            madvise(static_cast<char*>(mapped) + start, std::min(populateShare, bytes - start), MADV_POPULATE_WRITE);
+            work(static_cast<char*>(memory) + start, std::min(populateShare, bytes - start));
         }
-    };
-    std::vector<std::jthread> helpers;
-    try {
-        for (std::size_t i = 0; i < threads; ++i)
-            helpers.emplace_back(work);
-    } catch (std::system_error const&) {
-        // No more threads to be had: fewer do it.
-    }
-    if (helpers.empty()) {
-        work();
-        return;
-    }
-    background_task::waitUntil([&] { return finished == shares; });
+    });
+    workers.wait();
+}
+
+void populate(void* mapped, std::size_t bytes)
+{
+    // Where the system cannot do it now, the pages still come on first use.
+    inShares(mapped, bytes, [](char* share, std::size_t shareBytes) { madvise(share, shareBytes, MADV_POPULATE_WRITE); });
 }
 
 struct PixelBuffer {
@@ -82,33 +77,10 @@ constexpr std::size_t clearedOnThreadsFrom = std::size_t { 16 } << 20;
 
 void clearPixels(void* memory, std::size_t bytes)
 {
-    if (bytes < clearedOnThreadsFrom) {
+    if (bytes < clearedOnThreadsFrom)
         std::memset(memory, 0, bytes);
-        return;
-    }
-    std::size_t const shares = (bytes + populateShare - 1) / populateShare;
-    std::size_t const threads = std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency() / 2), shares);
-    std::atomic<std::size_t> next { 0 };
-    std::atomic<std::size_t> finished { 0 };
-    auto const work = [&] {
-        for (std::size_t share; (share = next++) < shares; ++finished) {
-            std::size_t const start = share * populateShare;
-            std::memset(static_cast<char*>(memory) + start, 0, std::min(populateShare, bytes - start));
-        }
-    };
-    {
-        std::vector<std::jthread> helpers;
-        try {
-            helpers.reserve(threads);
-            for (std::size_t i = 0; i < threads; ++i)
-                helpers.emplace_back(work);
-        } catch (...) {
-            // No more threads to be had: fewer do it, or this one alone.
-        }
-        if (!helpers.empty())
-            background_task::waitUntil([&] { return finished == shares; });
-    }
-    work();
+    else
+        inShares(memory, bytes, [](char* share, std::size_t shareBytes) { std::memset(share, 0, shareBytes); });
 }
 
 // A mapping of the given bytes, or null when the system has none. What the

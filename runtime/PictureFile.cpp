@@ -1,10 +1,10 @@
 // Reading pictures from files and writing them back: Picture::Open,
 // Picture::Save and Picture::fromImage.
 
-#include "runtime/BackgroundTask.h"
 #include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
+#include "runtime/Workers.h"
 #include "runtime/imageformats/BmpReader.h"
 #include "runtime/imageformats/GifReader.h"
 #include "runtime/imageformats/ImageFile.h"
@@ -24,7 +24,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -33,8 +32,6 @@
 #include <memory>
 #include <new>
 #include <span>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -122,14 +119,14 @@ void checkFormat(std::int32_t format)
     Raise<IOException>("The picture could not be saved to " + path + ": " + reason.toStdString());
 }
 
-// Writes the picture's file as the encoder hands out its bytes, then brings
-// them to the disk, and gives the system's reason if that failed. A write
-// that stops short (the disk filled up) has written what fitted and says no
-// more; the write of the rest then fails at once, with the reason. It runs
-// off the GUI thread: the system may hold back a process that writes fast,
-// and a sync can take long on a slow disk. The sync is done here because the
-// system reports its failure only once; the commit then finds nothing left
-// to bring.
+// Writes the picture's file as the encoder hands out its bytes, brings them
+// to the disk, and puts the file in the target's place; gives the system's
+// reason if any of that failed. A write that stops short (the disk filled
+// up) has written what fitted and says no more; the write of the rest then
+// fails at once, with the reason. It runs off the GUI thread: the system may
+// hold back a process that writes fast, and a sync can take long on a slow
+// disk. The sync is done here because the system reports its failure only
+// once; the commit then finds nothing left to bring.
 QString writeFile(Picture const& picture, QSaveFile& output)
 {
     PngWriter writer(picture);
@@ -142,8 +139,10 @@ QString writeFile(Picture const& picture, QSaveFile& output)
         }
     }
     int const descriptor = output.handle();
-    if (descriptor >= 0 && fdatasync(descriptor) != 0)
+    if (descriptor >= 0 && fsync(descriptor) != 0)
         return QString::fromLocal8Bit(std::strerror(errno));
+    if (!output.commit())
+        return output.errorString();
     return {};
 }
 
@@ -174,43 +173,24 @@ void Picture::Save(Ref<FolderItem> const& file, std::int32_t format, std::int32_
     // a valid one. The bytes go to a temporary file beside the target, which
     // replaces the target only once it is complete: a failure leaves the old
     // file as it was and no partial one, and the temporary file goes with
-    // the QSaveFile. The encoder and the writing work on other threads
-    // meanwhile, and this one keeps the window painted while it waits.
+    // the QSaveFile. The encoder and the writing work beside this thread,
+    // which keeps the window painted while it waits.
     Ref<Picture> const keptAlive(this);
     QSaveFile output(QString::fromStdString(path));
     if (!output.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         raiseWriteFailure(path, output.errorString());
     QString failure;
-    std::exception_ptr thrown;
-    std::atomic<bool> done { false };
-    auto const write = [&] {
-        try {
-            failure = writeFile(*this, output);
-        } catch (...) {
-            thrown = std::current_exception();
-        }
-        done = true;
-    };
     try {
-        std::jthread const writing(write);
-        background_task::waitUntil([&] { return done.load(); });
-    } catch (std::system_error const&) {
-        if (!done)
-            write(); // no thread to be had: this one writes, and the window waits
-    }
-    if (thrown) {
-        try {
-            std::rethrow_exception(thrown);
-        } catch (std::bad_alloc const&) {
-            Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
-        } catch (std::exception const& error) {
-            raiseWriteFailure(path, QString::fromUtf8(error.what()));
-        }
+        failure = runBeside([&] { return writeFile(*this, output); });
+    } catch (std::bad_alloc const&) {
+        Raise<OutOfMemoryException>("There is not enough memory to save the picture to " + path);
+    } catch (RaisedException const&) {
+        throw;
+    } catch (std::exception const& error) {
+        raiseWriteFailure(path, QString::fromUtf8(error.what()));
     }
     if (!failure.isEmpty())
         raiseWriteFailure(path, failure);
-    if (!output.commit())
-        raiseWriteFailure(path, output.errorString());
 }
 
 Ref<Picture> Picture::fromImage(QImage const& image)

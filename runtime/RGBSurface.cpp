@@ -14,11 +14,25 @@ Ref<RGBSurface> RGBSurface::of(Ref<::Picture> picture)
     return surface;
 }
 
-std::uint32_t* RGBSurface::at(std::int32_t x, std::int32_t y) const
+namespace {
+void checkInside(Picture const& picture, std::int32_t x, std::int32_t y)
 {
-    ::Picture& picture = m_picture.checked();
     if (x < 0 || y < 0 || x >= picture.Width() || y >= picture.Height())
         Raise<OutOfBoundsException>("The pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") lies outside the picture");
+}
+}
+
+std::uint32_t* RGBSurface::at(std::int32_t x, std::int32_t y)
+{
+    ::Picture& picture = m_picture.checked();
+    checkInside(picture, x, y);
+    return picture.row(y) + x;
+}
+
+std::uint32_t const* RGBSurface::readAt(std::int32_t x, std::int32_t y) const
+{
+    ::Picture const& picture = m_picture.checked();
+    checkInside(picture, x, y);
     return picture.row(y) + x;
 }
 

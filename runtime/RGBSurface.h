@@ -13,7 +13,8 @@ public:
 
     // The colour at column x, row y; outside the picture raises
     // OutOfBoundsException.
-    Color Pixel(std::int32_t x, std::int32_t y) const { return colorOfStoredPixel(*at(x, y)); }
+    // Reading counts as no write: the picture keeps its reduced copy.
+    Color Pixel(std::int32_t x, std::int32_t y) const { return colorOfStoredPixel(*readAt(x, y)); }
     void Pixel(std::int32_t x, std::int32_t y, Color color) { *at(x, y) = storedPixel(color); }
 
     // One row of stored ARGB words, for loops that walk a whole picture.
@@ -22,6 +23,7 @@ public:
     Ref<::Picture> const& picture() const { return m_picture; }
 
 private:
-    std::uint32_t* at(std::int32_t x, std::int32_t y) const;
+    std::uint32_t* at(std::int32_t x, std::int32_t y);
+    std::uint32_t const* readAt(std::int32_t x, std::int32_t y) const;
     Ref<::Picture> m_picture;
 };

@@ -2,34 +2,26 @@
 
 #include "runtime/BackgroundTask.h"
 
-#include <QTimer>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 
+#include <utility>
+
 namespace {
-// Timers run at yield points too; there this one only looks and waits.
-constexpr int checkEveryMilliseconds = 20;
+QList<QPointer<QWidget>> waiting;
 }
 
 void RepaintAfterComputation::request(QWidget& widget)
 {
-    if (!widget.findChild<RepaintAfterComputation*>(QString(), Qt::FindDirectChildrenOnly))
-        new RepaintAfterComputation(widget);
-}
-
-RepaintAfterComputation::RepaintAfterComputation(QWidget& widget)
-    : QObject(&widget)
-    , m_widget(widget)
-    , m_timer(new QTimer(this))
-{
-    connect(m_timer, &QTimer::timeout, this, &RepaintAfterComputation::check);
-    m_timer->start(checkEveryMilliseconds);
-}
-
-void RepaintAfterComputation::check()
-{
-    if (background_task::yielding())
+    if (waiting.contains(&widget))
         return;
-    m_timer->stop();
-    m_widget.update();
-    deleteLater();
+    waiting.append(&widget);
+    if (waiting.size() > 1)
+        return;
+    background_task::whenWorkIsOver([] {
+        for (QPointer<QWidget> const& asked : std::exchange(waiting, {}))
+            if (asked)
+                asked->update();
+    });
 }

@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -181,7 +182,10 @@ void Window::closedByUser()
     // Letting go of the window may free it and its widgets; not while a
     // computation lets events run, since one of its handlers is under way.
     if (background_task::yielding()) {
-        QTimer::singleShot(0, m_widget.get(), [this] { closedByUser(); });
+        background_task::whenWorkIsOver([widget = QPointer<QWidget>(m_widget.get()), this] {
+            if (widget)
+                closedByUser();
+        });
         return;
     }
     RuntimeRecord("Window closed", { classRecord().name });

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -209,6 +210,41 @@ TEST_F(Road, APictureTooLargeToCopyIsReportedAndChangesNothing)
     EXPECT_TRUE(window->alphapicture.isNil());
 }
 
+// Pictures held elsewhere take all but a sliver of the memory that pictures
+// may have: not even a small picture can be made while they live.
+std::vector<Ref<Picture>> holdAlmostAllPictureMemory()
+{
+    constexpr std::size_t side = Picture::MaximumSide;
+    std::vector<Ref<Picture>> held;
+    for (;;) {
+        std::size_t const left = Picture::memoryBudget() - Picture::heldBytes();
+        if (left < (std::size_t { 192 } << 10))
+            return held;
+        std::size_t const pixels = std::min(side * side, left / 4 - 16384);
+        std::size_t const height = (pixels + side - 1) / side;
+        held.push_back(Picture::create(static_cast<std::int32_t>(pixels / height), static_cast<std::int32_t>(height)));
+    }
+}
+
+TEST_F(Road, AFailedComputationClearsTheResultDisablesTheButtonAndSaysSo)
+{
+    ASSERT_LT(Picture::memoryBudget(), std::size_t { 1 } << 42);
+    drop("WhiteInCanvas", { file("w.png", solid(256, 256, Qt::white)) });
+    drop("BlackInCanvas", { file("b.png", solid(256, 256, QColor(40, 40, 40))) });
+    ASSERT_TRUE(window->alphapicture);
+    ASSERT_TRUE(buttonEnabled());
+
+    std::vector<Ref<Picture>> held = holdAlmostAllPictureMemory();
+    EXPECT_TRUE(drop("BlackInCanvas", { garbage("junk.png") })); // takes nothing, computes again
+    held.clear();
+    QApplication::processEvents(); // the report shows once the drop is over
+    EXPECT_TRUE(window->alphapicture.isNil());
+    EXPECT_FALSE(buttonEnabled());
+    EXPECT_EQ(content()->grab().toImage().pixelColor(526 + 120, 14 + 80), QColor(128, 128, 128));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].rfind("OutOfMemoryException: The result could not be computed: There is not enough memory", 0), 0u) << reports[0];
+}
+
 struct Fit {
     int width, height;
     QRect drawn; // empty: only the ground shows
@@ -324,6 +360,41 @@ TEST_F(Saving, SecondSaveWritesTheCurrentResult)
     click();
     expectSavedResult(pictures + "/second.png");
     EXPECT_EQ(QImage(pictures + "/second.png").width(), 7);
+}
+
+// A click that reaches the window through the platform while a save lets
+// events run is dropped: no second dialog opens, then or afterwards.
+TEST_F(Saving, AClickOnTheButtonDuringASaveOpensNoDialog)
+{
+    window->alphapicture = Picture::create(4000, 3000);
+    window->alphapicture->Graphics()->ForeColor(RGB(20, 140, 220, 60));
+    window->alphapicture->Graphics()->FillRect(0, 0, 4000, 3000);
+    int dialogs = 0;
+    whenDialogOpens([&](QFileDialog& dialog) {
+        ++dialogs;
+        save(dialog);
+    });
+    whenDialogOpens([&](QFileDialog& dialog) {
+        ++dialogs;
+        cancel(dialog);
+    });
+    QWidget* const top = window->widget();
+    QWidget* const button = widgetOf("PushButton1");
+    bool clickedDuringSave = false;
+    QTimer during;
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (clickedDuringSave || !background_task::yielding())
+            return;
+        clickedDuringSave = true;
+        QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, button->mapTo(top, button->rect().center()));
+    });
+    during.start(1);
+    click();
+    QTest::qWait(100);
+    ASSERT_TRUE(clickedDuringSave) << "no events ran during the save";
+    EXPECT_EQ(dialogs, 1);
+    QImage const saved(pictures + "/vantrel.png");
+    EXPECT_EQ(saved.size(), QSize(4000, 3000));
 }
 
 TEST_F(Saving, ReplacingAFileAsksFirstAndOnlyYesReplacesIt)

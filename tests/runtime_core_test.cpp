@@ -5,6 +5,7 @@
 #include "runtime/Numbers.h"
 #include "runtime/Picture.h"
 #include "runtime/RGBSurface.h"
+#include "runtime/ReducedCopy.h"
 #include "support/AddressSpaceLimit.h"
 #include "support/Raises.h"
 
@@ -277,6 +278,21 @@ TEST(PictureTest, SurfaceIsLiveAndChecksBounds)
     EXPECT_EQ(picture->RGBSurface()->Pixel(3, 3), RGB(9, 8, 7, 6));
     EXPECT_TRUE(raises<OutOfBoundsException>([&] { surface->Pixel(4, 0); }, "The pixel (4, 0) lies outside the picture"));
     EXPECT_TRUE(raises<OutOfBoundsException>([&] { surface->Pixel(0, -1); }, "The pixel (0, -1) lies outside the picture"));
+}
+
+// Reading a pixel leaves the picture as it was: still known to be clear,
+// and with the reduced copy that canvases draw; writing one changes both.
+TEST(PictureTest, ReadingThroughTheSurfaceCountsAsNoWrite)
+{
+    Ref<Picture> const picture = Picture::create(64, 64);
+    picture->keepReducedCopy(ReducedCopy::make(*picture, QRect(0, 0, 64, 64), QSize(16, 16)));
+    Ref<RGBSurface> const surface = picture->RGBSurface();
+    EXPECT_EQ(surface->Pixel(3, 4), RGB(0, 0, 0, 255));
+    EXPECT_TRUE(picture->knownClear());
+    EXPECT_NE(picture->reducedCopy(), nullptr);
+    surface->Pixel(3, 4, RGB(1, 2, 3));
+    EXPECT_FALSE(picture->knownClear());
+    EXPECT_EQ(picture->reducedCopy(), nullptr);
 }
 
 TEST(PictureTest, ClearRectClearsWhatWasWrittenAnyWay)

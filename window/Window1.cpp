@@ -1,6 +1,7 @@
 #include "window/Window1.h"
 
 #include "matte/Vantrel.h"
+#include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Numbers.h"
 #include "runtime/PropertyBlock.h"
@@ -237,7 +238,12 @@ void Window1::takeDrop(Ref<Picture>& property, Ref<Canvas> const& canvas, Ref<Dr
         Ref<Picture> copy = New_<Picture>();
         copy->Constructor(p->Width(), p->Height());
         property = copy;
-        property->Graphics()->DrawPicture(p, 0, 0, Graphics::Omitted, Graphics::Omitted, 0, 0, Graphics::Omitted, Graphics::Omitted);
+        try {
+            property->Graphics()->DrawPicture(p, 0, 0, Graphics::Omitted, Graphics::Omitted, 0, 0, Graphics::Omitted, Graphics::Omitted);
+        } catch (...) {
+            clearResult(); // it belongs to an input no longer shown
+            throw;
+        }
         canvas->Refresh(true);
     }
     Process();
@@ -262,9 +268,27 @@ void Window1::Process()
     Ref<Vantrel> matte = New_<Vantrel>();
     matte->whitepicture = whitepicture;
     matte->blackpicture = blackpicture;
-    matte->Process();
+    try {
+        matte->Process();
+    } catch (RaisedException const& raised) {
+        clearResult();
+        raised.exception()->Message = "The result could not be computed: " + raised.exception()->Message;
+        throw;
+    } catch (...) {
+        clearResult();
+        throw;
+    }
     alphapicture = matte->alphapicture;
     PushButton1()->Enabled(true);
+    AlphaCanvas()->Refresh(true);
+}
+
+// A result that no longer belongs to the inputs shown goes: the result
+// canvas shows its ground and nothing is left to save.
+void Window1::clearResult()
+{
+    alphapicture.clear();
+    PushButton1()->Enabled(false);
     AlphaCanvas()->Refresh(true);
 }
 

@@ -48,7 +48,8 @@ public:
     virtual Ref<MenuItem> FileMenu();
     virtual Ref<QuitMenuItem> FileQuit();
     // With both inputs present, computes the result, enables the save
-    // button and repaints the result canvas; otherwise does nothing.
+    // button and repaints the result canvas; otherwise does nothing. A
+    // computation that fails clears the result and disables the button.
     virtual void Process();
 
 private:
@@ -60,5 +61,6 @@ private:
     template <class... Args>
     void bind(String const& name, int event, void (Window1::*handler)(Args...), String signature, EventStub stub);
     void paintScaled(Ref<Canvas> const& canvas, Ref<Graphics> const& g, Color ground, Ref<Picture> const& picture);
+    void clearResult();
     void takeDrop(Ref<Picture>& property, Ref<Canvas> const& canvas, Ref<DragItem> const& item);
 };

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -30,6 +31,14 @@ void grow(std::vector<std::uint8_t>& buffer)
     buffer.resize(buffer.size() * 2);
 }
 
+// A coder that stops before the end of its input would leave a hole in the
+// file's data that no reader could tell from a whole picture.
+void checkConsumed(std::size_t left)
+{
+    if (left != 0)
+        throw std::logic_error("deflate left " + std::to_string(left) + " bytes of a band uncompressed");
+}
+
 }
 
 BandDeflater::BandDeflater()
@@ -49,6 +58,9 @@ void BandDeflater::compress(std::span<std::uint8_t const> before, std::span<std:
     } else {
         compressed = compressWithMatches(before, band, last);
     }
+    // Room for the four bytes that end a chunk too, and no more: a band
+    // held until it is written holds only what it needs.
+    out.reserve(out.size() + compressed.size() + 4);
     out.insert(out.end(), compressed.begin(), compressed.end());
 }
 
@@ -94,6 +106,7 @@ std::span<std::uint8_t const> BandDeflater::compressWithMatches(std::span<std::u
             break;
         grow(m_matched);
     }
+    checkConsumed(stream.avail_in);
     return { m_matched.data(), stream.total_out };
 }
 
@@ -120,6 +133,8 @@ std::span<std::uint8_t const> BandDeflater::compressWithRuns(std::span<std::uint
         grow(m_runs);
     }
     std::size_t const length = stream.total_out;
+    uInt const left = stream.avail_in;
     deflateEnd(&stream);
+    checkConsumed(left);
     return { m_runs.data(), length };
 }

@@ -1,6 +1,7 @@
 #include "runtime/imageformats/PngWriter.h"
 
 #include "runtime/Picture.h"
+#include "runtime/Workers.h"
 #include "runtime/imageformats/BandDeflater.h"
 #include "runtime/imageformats/PngRowFilter.h"
 
@@ -10,7 +11,7 @@
 
 #include <algorithm>
 #include <array>
-#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -56,7 +57,24 @@ void endChunk(std::vector<std::uint8_t>& out, std::size_t start)
     appendWord(out, crc);
 }
 
+// Few more workers than this help: the disk, or the caller's thread, is
+// the limit by then. With this many, and a few bands each, a save holds
+// well under 64 MiB beside its picture however slowly it is written.
+constexpr std::size_t MaximumWorkers = 8;
+constexpr std::size_t BandsAheadPerWorker = 2;
+
 }
+
+// What one thread needs to encode bands.
+struct PngWriter::Encoder {
+    explicit Encoder(Picture const& picture)
+        : filter(picture)
+    {
+    }
+    PngRowFilter filter;
+    BandDeflater deflater;
+    std::vector<std::uint8_t> scanlines;
+};
 
 PngWriter::PngWriter(Picture const& picture)
     : m_picture(picture)
@@ -64,58 +82,57 @@ PngWriter::PngWriter(Picture const& picture)
     std::size_t const scanline = PngRowFilter::scanlineBytes(picture.Width());
     std::int32_t const rowsPerBand = static_cast<std::int32_t>(std::max<std::size_t>(1, BandBytes / scanline));
     for (std::int32_t first = 0; first < picture.Height(); first += rowsPerBand)
-        m_bands.push_back({ first, std::min(picture.Height(), first + rowsPerBand), {}, 0 });
+        m_bands.push_back({ first, std::min(picture.Height(), first + rowsPerBand), {} });
 
     // One core is left to the caller's thread, which paints the window
     // meanwhile and must not wait for a core to do it.
     std::size_t const cores = std::max(2u, std::thread::hardware_concurrency());
-    std::size_t const workers = std::min(cores - 1, m_bands.size());
-    try {
-        for (std::size_t i = 0; i < workers; ++i)
-            m_workers.emplace_back([this] { work(); });
-    } catch (std::system_error const&) {
-        // No more threads to be had: those that started do the work, or,
-        // without any, this thread does it now.
-        if (m_workers.empty())
-            work();
-    }
+    std::size_t const workers = std::min({ cores - 1, m_bands.size(), MaximumWorkers });
+    m_bandsAhead = workers * BandsAheadPerWorker;
+    m_workers = std::make_unique<Workers>(workers, [this] { work(); });
 }
 
 PngWriter::~PngWriter()
 {
-    m_stopping = true;
-    m_workers.clear(); // joins them
+    {
+        std::lock_guard const lock(m_mutex);
+        m_stopping = true;
+    }
+    m_room.notify_all();
+    m_workers = nullptr; // waits for them
+}
+
+bool PngWriter::takeBand(std::size_t& index)
+{
+    std::unique_lock lock(m_mutex);
+    m_room.wait(lock, [this] { return m_stopping || m_nextBand >= m_bands.size() || m_nextBand < m_released + m_bandsAhead; });
+    if (m_stopping || m_nextBand >= m_bands.size())
+        return false;
+    index = m_nextBand++;
+    return true;
 }
 
 void PngWriter::work()
 {
     try {
-        PngRowFilter filter(m_picture);
-        BandDeflater deflater;
-        std::vector<std::uint8_t> scanlines;
-        while (!m_stopping) {
-            std::size_t const index = m_nextBand++;
-            if (index >= m_bands.size())
-                break;
-            encode(m_bands[index], filter, deflater, scanlines);
-            {
-                std::lock_guard const lock(m_mutex);
-                m_bands[index].done = true;
-            }
+        Encoder encoder(m_picture);
+        for (std::size_t index; takeBand(index);) {
+            encode(m_bands[index], encoder);
+            std::lock_guard const lock(m_mutex);
+            m_bands[index].done = true;
             m_bandDone.notify_all();
         }
     } catch (...) {
-        {
-            std::lock_guard const lock(m_mutex);
-            if (!m_failure)
-                m_failure = std::current_exception();
-        }
+        std::lock_guard const lock(m_mutex);
+        if (!m_failure)
+            m_failure = std::current_exception();
         m_stopping = true;
         m_bandDone.notify_all();
+        m_room.notify_all();
     }
 }
 
-void PngWriter::encode(Band& band, PngRowFilter& filter, BandDeflater& deflater, std::vector<std::uint8_t>& scanlines) const
+void PngWriter::encode(Band& band, Encoder& encoder) const
 {
     // The rows before the band are filtered again to give the window that
     // deflate may reach back into: they filter exactly as in their own band.
@@ -123,19 +140,19 @@ void PngWriter::encode(Band& band, PngRowFilter& filter, BandDeflater& deflater,
     std::int32_t const windowRows = static_cast<std::int32_t>((32768 + scanline - 1) / scanline);
     std::int32_t const before = std::min(band.first, windowRows);
     std::int32_t const rows = band.end - band.first;
+    std::vector<std::uint8_t>& scanlines = encoder.scanlines;
     scanlines.resize(scanline * static_cast<std::size_t>(before + rows));
-    filter.filter(band.first - before, band.end, scanlines.data());
+    encoder.filter.filter(band.first - before, band.end, scanlines.data());
     std::span<std::uint8_t const> const all(scanlines);
     std::span<std::uint8_t const> const window = all.first(scanline * static_cast<std::size_t>(before));
     std::span<std::uint8_t const> const data = all.subspan(window.size());
     band.adler = isal_adler32(1, data.data(), data.size());
 
     bool const last = band.end == m_picture.Height();
-    band.chunk.reserve(data.size() / 2);
     std::size_t const start = beginChunk(band.chunk, "IDAT");
     if (band.first == 0)
         band.chunk.insert(band.chunk.end(), ZlibHeader.begin(), ZlibHeader.end());
-    deflater.compress(window, data, last, band.chunk);
+    encoder.deflater.compress(window, data, last, band.chunk);
     if (!last)
         endChunk(band.chunk, start); // the last one ends with the stream's check value
 }
@@ -152,12 +169,37 @@ void PngWriter::finishStream(Band& last) const
     endChunk(last.chunk, 0);
 }
 
-void PngWriter::waitFor(Band const& band)
+void PngWriter::waitFor(std::size_t index)
 {
+    Band& band = m_bands[index];
+    if (m_workers->started() == 0) {
+        if (!m_ownEncoder)
+            m_ownEncoder = std::make_unique<Encoder>(m_picture);
+        encode(band, *m_ownEncoder);
+        return;
+    }
     std::unique_lock lock(m_mutex);
     m_bandDone.wait(lock, [&] { return band.done || m_failure; });
     if (m_failure)
         std::rethrow_exception(m_failure);
+}
+
+// The band is written: its memory goes, and a worker may take one more.
+void PngWriter::release(std::size_t index)
+{
+    std::vector<std::uint8_t>().swap(m_bands[index].chunk);
+    std::lock_guard const lock(m_mutex);
+    ++m_released;
+    m_room.notify_all();
+}
+
+std::size_t PngWriter::heldBytes()
+{
+    std::lock_guard const lock(m_mutex);
+    std::size_t held = 0;
+    for (Band const& band : m_bands)
+        held += band.done ? band.chunk.capacity() : 0;
+    return held;
 }
 
 std::span<std::uint8_t const> PngWriter::next()
@@ -175,10 +217,10 @@ std::span<std::uint8_t const> PngWriter::next()
     }
     std::size_t const index = piece - 1;
     if (index > 0 && index <= m_bands.size())
-        std::vector<std::uint8_t>().swap(m_bands[index - 1].chunk); // written: its memory goes
+        release(index - 1);
     if (index < m_bands.size()) {
+        waitFor(index);
         Band& band = m_bands[index];
-        waitFor(band);
         if (index + 1 == m_bands.size())
             finishStream(band);
         return band.chunk;
