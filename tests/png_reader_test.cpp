@@ -235,6 +235,31 @@ TEST(PngReader, ImageDataSplitOverManyChunksAndStoredUncompressedOpens)
     }
 }
 
+TEST(PngReader, FlatPicturesWhoseDataEndsAsTheInflatedPieceFillsOpen)
+{
+    // A flat picture inflates from a few bits to thousands of bytes: when
+    // the last of the image data has been read ahead by the inflater just
+    // as its output filled, the end of the stream is still in the bits it
+    // holds. Rows of 1024 bytes make the inflated pieces (288 KiB, then 256
+    // KiB each) end at a row, and one row more ends the data right after.
+    QTemporaryDir folder;
+    struct Flat {
+        int width, height, colourType, level;
+    };
+    for (Flat const flat : { Flat { 1023, 289, PNG_COLOR_TYPE_GRAY, 9 }, Flat { 1023, 545, PNG_COLOR_TYPE_GRAY, 9 },
+             Flat { 1023, 1057, PNG_COLOR_TYPE_GRAY, 9 }, Flat { 341, 290, PNG_COLOR_TYPE_RGB, 9 }, Flat { 2179, 425, PNG_COLOR_TYPE_RGB_ALPHA, 6 } }) {
+        SCOPED_TRACE(std::to_string(flat.width) + " x " + std::to_string(flat.height) + " at level " + std::to_string(flat.level));
+        PngImage image;
+        image.width = flat.width;
+        image.height = flat.height;
+        image.colourType = flat.colourType;
+        image.compression = flat.level;
+        image.samples.assign(static_cast<std::size_t>(image.width) * image.height * image.channels(), 201);
+        Ref<Picture> picture = Picture::Open(writeFile(folder, "flat.png", encode(image)));
+        EXPECT_TRUE(holds(picture, image.width, image.height, image.expected()));
+    }
+}
+
 // The offset of a chunk's length field, by type.
 qsizetype chunkAt(QByteArray const& bytes, char const* type)
 {
