@@ -59,7 +59,7 @@ bool TargaReader::readHeader(ImageHeader& header)
         return false;
     if (colourMapped && (mapType != 1 || m_depth != 8 || mapLength == 0 || !colourDepth(mapDepth)))
         return false;
-    if ((grey && m_depth != 8) || (trueColour && !colourDepth(m_depth)) || m_width == 0 || m_height == 0)
+    if ((grey && m_depth != 8 && m_depth != 16) || (trueColour && !colourDepth(m_depth)) || m_width == 0 || m_height == 0)
         return false;
 
     std::uint64_t const mapBytes = mapType == 1 ? std::uint64_t { mapLength } * ((mapDepth + 7) / 8) : 0;
@@ -121,10 +121,18 @@ bool TargaReader::decode(Picture& picture)
     bool const compressed = m_type >= 9;
     bool const mapped = m_type == 1 || m_type == 9;
     std::size_t const pixelBytes = (m_depth + 7) / 8;
-    // Colour-mapped pixels use the map, grey ones are their value; only the
-    // others use their depth's layout.
-    unsigned const layout = mapped || m_type == 3 || m_type == 11 ? 8 : m_depth;
-    auto const shown = [&](unsigned char const* bytes) { return mapped ? m_map[bytes[0]] : colourOf(bytes, layout, false); };
+    // Colour-mapped pixels use the map, grey ones are their value, with
+    // alpha in a second byte at 16 bits; only the others use their depth's
+    // layout.
+    bool const grey = m_type == 3 || m_type == 11;
+    unsigned const layout = mapped || grey ? 8 : m_depth;
+    auto const shown = [&](unsigned char const* bytes) {
+        if (mapped)
+            return m_map[bytes[0]];
+        if (grey && m_depth == 16)
+            return std::uint32_t { bytes[1] } << 24 | bytes[0] * 0x010101u;
+        return colourOf(bytes, layout, false);
+    };
 
     constexpr std::size_t Piece = 64 * 1024;
     auto buffer = std::make_unique<unsigned char[]>(Piece);
