@@ -46,6 +46,31 @@ TEST(TargaReader, EveryTypeAndDepthOpensAsWritten)
     }
 }
 
+TEST(TargaReader, OpensWhateverItsBytesAtThePictVersionOffsetHold)
+{
+    // Targa and PICT have no firm signature: a Targa whose pixels hold a
+    // PICT version opcode where a PICT has one opens as the Targa, by its
+    // name, or after the PICT reader gave up on it; a PICT named as a Targa
+    // opens as the PICT.
+    QTemporaryDir folder;
+    Targa const grey { .type = 3, .depth = 8, .topDown = true, .footer = false, .width = 40, .height = 20 };
+    Pixels expected;
+    QByteArray bytes = encode(grey, expected);
+    qsizetype const pixelsAt = 18 + static_cast<unsigned char>(bytes[0]);
+    char const opcode[] { 0x00, 0x11, 0x02, static_cast<char>(0xFF) };
+    for (qsizetype i = 0; i < 4; ++i) {
+        bytes[522 + i] = opcode[i];
+        expected[static_cast<std::size_t>(522 + i - pixelsAt)] = 0xFF000000u | static_cast<std::uint32_t>(static_cast<unsigned char>(opcode[i])) * 0x010101u;
+    }
+    for (char const* name : { "opcode.tga", "opcode.pict", "opcode.png" }) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(holds(Picture::Open(writeFile(folder, name, bytes)), grey.width, grey.height, expected));
+    }
+    Ref<Picture> pict = Picture::Open(writeFile(folder, "pict.tga", fixtureBytes("pattern.pct")));
+    ASSERT_TRUE(pict);
+    EXPECT_EQ(pict->Width(), 4);
+}
+
 TEST(TargaReader, DamagedFilesGiveNil)
 {
     QTemporaryDir folder;
