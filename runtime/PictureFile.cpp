@@ -90,6 +90,14 @@ std::vector<Format> candidatesFor(ImageFile const& file)
         + std::to_string(height) + " pixels, too large to hold in memory");
 }
 
+// A side that no picture can have is refused at the header, with the
+// picture constructor's own answer, before any memory is taken.
+void checkSides(std::int64_t width, std::int64_t height)
+{
+    if (width > Picture::MaximumSide || height > Picture::MaximumSide)
+        Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+}
+
 // The file decoded by its reader, or Nil. A reader that finds the file
 // damaged hands it to the next candidate.
 Ref<Picture> decodeFile(String const& path)
@@ -104,6 +112,7 @@ Ref<Picture> decodeFile(String const& path)
             continue;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
+        checkSides(width, height);
         if (width > MaximumPixels || height > MaximumPixels || width * height > MaximumPixels)
             raiseTooLarge(path, width, height);
         Ref<Picture> picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);

@@ -208,6 +208,17 @@ TEST_F(Road, APictureTooLargeToCopyIsReportedAndChangesNothing)
     EXPECT_EQ(window->whitepicture.get(), kept.get());
     EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
     EXPECT_TRUE(window->alphapicture.isNil());
+
+    // A file of such a picture is refused as it is opened, with the same
+    // answer.
+    reports.clear();
+    QImage wide(40000, 8, QImage::Format_Mono);
+    wide.fill(0);
+    EXPECT_TRUE(drop("WhiteInCanvas", { file("wide.png", wide) }));
+    QApplication::processEvents();
+    EXPECT_EQ(window->whitepicture.get(), kept.get());
+    EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
+    EXPECT_TRUE(window->alphapicture.isNil());
 }
 
 struct Fit {
