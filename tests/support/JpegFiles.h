@@ -54,6 +54,7 @@ struct Jpeg {
     // 0 for those that halvedChroma gives.
     int lumaH = 0;
     int lumaV = 0;
+    bool progressive = false; // of any kind; Kind::Progressive is colour
 };
 
 inline QByteArray exifWithOrientation(int orientation, bool asLong = false)
@@ -88,7 +89,7 @@ inline QByteArray encode(Jpeg const& jpeg, Pixels const& pixels)
     info.comp_info[0].h_samp_factor = jpeg.lumaH ? jpeg.lumaH : jpeg.halvedChroma ? 2 : 1;
     info.comp_info[0].v_samp_factor = jpeg.lumaV ? jpeg.lumaV : jpeg.halvedChroma ? 2 : 1;
     info.restart_interval = static_cast<unsigned>(jpeg.restartInterval);
-    if (jpeg.kind == Kind::Progressive)
+    if (jpeg.kind == Kind::Progressive || jpeg.progressive)
         jpeg_simple_progression(&info);
     if (jpeg.kind == Kind::CmykWithoutMarker)
         info.write_Adobe_marker = FALSE;
