@@ -30,7 +30,7 @@ namespace {
 // Under the sanitizers everything runs several times slower: fewer and
 // smaller large pictures there.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int LargeDivisor = 3;
+constexpr int LargeDivisor = 2;
 #else
 constexpr int LargeDivisor = 1;
 #endif
@@ -216,8 +216,8 @@ png::PngImage pngCase(Dice& dice, Scale scale, String& what)
     image.colourType = kind.colourType;
     image.depth = kind.depth;
     if (scale == Scale::Large) {
-        image.width = dice.between(600, 2600 / LargeDivisor);
-        image.height = dice.between(200, 1400 / LargeDivisor);
+        image.width = dice.between(600 / LargeDivisor, 2600 / LargeDivisor);
+        image.height = dice.between(200 / LargeDivisor, 1400 / LargeDivisor);
     } else if (scale == Scale::Medium) {
         image.width = kind.colourType == PNG_COLOR_TYPE_RGB ? 341 : 1023;
         image.height = 32 * dice.between(8, 80) + dice.between(1, 2);
@@ -261,7 +261,7 @@ TEST(ReferenceDecode, PngOpensAsLibpngDecodesIt)
 {
     QTemporaryDir folder;
     Dice dice(1);
-    int const small = 140, medium = 80 / LargeDivisor, large = 16 / LargeDivisor;
+    int const small = 140, medium = 80, large = 16 / LargeDivisor;
     for (int i = 0; i < small + medium + large; ++i) {
         String what;
         png::PngImage const image = pngCase(dice, i < small ? Scale::Small : i < small + medium ? Scale::Medium : Scale::Large, what);
@@ -343,8 +343,8 @@ TEST(ReferenceDecode, JpegOpensAsLibjpegDecodesIt)
         Jpeg jpeg;
         jpeg.kind = dice.pick<Kind>({ Kind::Baseline, Kind::Baseline, Kind::Progressive, Kind::Grey, Kind::CmykAdobe, Kind::CmykWithoutMarker });
         jpeg.progressive = jpeg.kind != Kind::Baseline && dice.chance(0.4);
-        jpeg.width = isLarge ? dice.between(1000, 3000 / LargeDivisor) : dice.between(1, 260);
-        jpeg.height = isLarge ? dice.between(800, 2000 / LargeDivisor) : dice.between(1, 200);
+        jpeg.width = isLarge ? dice.between(1000 / LargeDivisor, 3000 / LargeDivisor) : dice.between(1, 260);
+        jpeg.height = isLarge ? dice.between(800 / LargeDivisor, 2000 / LargeDivisor) : dice.between(1, 200);
         jpeg.quality = dice.between(30, 100);
         jpeg.lumaH = dice.pick<int>({ 1, 2, 2, 4 });
         jpeg.lumaV = jpeg.lumaH == 4 ? 1 : dice.pick<int>({ 1, 2 });
@@ -415,8 +415,8 @@ TEST(ReferenceDecode, GifOpensAsGiflibDecodesIt)
     for (int i = 0; i < small + large; ++i) {
         bool const isLarge = i >= small;
         Gif gif;
-        gif.screenWidth = isLarge ? dice.between(1200, 3000 / LargeDivisor) : dice.between(1, 300);
-        gif.screenHeight = isLarge ? dice.between(800, 2000 / LargeDivisor) : dice.between(1, 200);
+        gif.screenWidth = isLarge ? dice.between(1200 / LargeDivisor, 3000 / LargeDivisor) : dice.between(1, 300);
+        gif.screenHeight = isLarge ? dice.between(800 / LargeDivisor, 2000 / LargeDivisor) : dice.between(1, 200);
         gif.width = dice.chance(0.6) ? gif.screenWidth : dice.between(1, gif.screenWidth);
         gif.height = dice.chance(0.6) ? gif.screenHeight : dice.between(1, gif.screenHeight);
         gif.left = dice.between(0, gif.screenWidth - gif.width);
