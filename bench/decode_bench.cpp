@@ -2,6 +2,7 @@
 // window's paint gaps while a file is read, and the peak memory of a read.
 // The files are made at start, in a temporary folder.
 
+#include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 #include "shell/Imagetypes.h"
@@ -430,6 +431,65 @@ String const& cutPng()
     return path;
 }
 
+// Valid files of 40000 x 3000 pixels, wider than any picture may be: a
+// grey JPEG and a 1-bit PNG. They are refused once the header is read.
+String const& tooWideJpeg()
+{
+    static String const path = [] {
+        String p = pathOf("too-wide.jpg");
+        FILE* out = std::fopen(p.c_str(), "wb");
+        jpeg_compress_struct cinfo {};
+        jpeg_error_mgr errors {};
+        cinfo.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&cinfo);
+        jpeg_stdio_dest(&cinfo, out);
+        cinfo.image_width = 40000;
+        cinfo.image_height = 3000;
+        cinfo.input_components = 1;
+        cinfo.in_color_space = JCS_GRAYSCALE;
+        jpeg_set_defaults(&cinfo);
+        jpeg_start_compress(&cinfo, TRUE);
+        std::vector<std::uint8_t> row(40000);
+        for (int y = 0; y < 3000; ++y) {
+            for (int x = 0; x < 40000; ++x)
+                row[x] = static_cast<std::uint8_t>(x / 64 + y / 16);
+            JSAMPROW rows[] = { row.data() };
+            jpeg_write_scanlines(&cinfo, rows, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        std::fclose(out);
+        return p;
+    }();
+    return path;
+}
+
+String const& tooWidePng()
+{
+    static String const path = [] {
+        String p = pathOf("too-wide.png");
+        writePng(p, 40000, 3000, 1, PNG_COLOR_TYPE_GRAY, -1, [](int y, std::uint8_t* row) { std::fill(row, row + 5000, static_cast<std::uint8_t>(y % 3 ? 0xF0 : 0x0F)); });
+        return p;
+    }();
+    return path;
+}
+
+void refuseTooWide(benchmark::State& state, String const& path)
+{
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        try {
+            Picture::Open(file);
+            state.SkipWithError("the file was not refused");
+        } catch (RaisedException const&) {
+        }
+    }
+}
+
+void BM_RefuseTooWideJpeg(benchmark::State& state) { refuseTooWide(state, tooWideJpeg()); }
+void BM_RefuseTooWidePng(benchmark::State& state) { refuseTooWide(state, tooWidePng()); }
+
 void openDamaged(benchmark::State& state, String const& path)
 {
     Ref<FolderItem> file = FolderItem::forPath(path);
@@ -479,6 +539,8 @@ BENCHMARK(BM_OpenLargeGif)->Unit(benchmark::kMillisecond)->Repetitions(5)->Repor
 BENCHMARK(BM_PaintGapsOpeningCameraPng)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_PaintGapsOpeningHugePng)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_OpenDamagedJpegClaimingHugeSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseTooWideJpeg)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseTooWidePng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCameraPngCutInHalf)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv)
