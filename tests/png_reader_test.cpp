@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <optional>
 #include <random>
 
 using namespace picture_files;

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 using namespace picture_files;
 using namespace picture_files::targa;
 
