@@ -2,6 +2,7 @@
 // window's paint gaps while a file is read, and the peak memory of a read.
 // The files are made at start, in a temporary folder.
 
+#include "runtime/Exceptions.h"
 #include "runtime/FolderItem.h"
 #include "runtime/Picture.h"
 #include "shell/Imagetypes.h"
@@ -20,6 +21,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <gif_lib.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -263,6 +265,89 @@ String const& cameraTiff16()
     return path;
 }
 
+// A 4 MP screenshot-like RGBA PNG: flat areas with a few edges, which
+// compresses to almost nothing.
+String const& screenshotPng()
+{
+    static String const path = [] {
+        String p = pathOf("screenshot.png");
+        writePng(p, 2560, 1600, 8, PNG_COLOR_TYPE_RGB_ALPHA, -1, [](int y, std::uint8_t* row) {
+            for (int x = 0; x < 2560; ++x) {
+                bool const panel = (x / 320 + y / 200) % 3 == 0;
+                std::uint8_t const pixel[4] = { static_cast<std::uint8_t>(panel ? 240 : 32), static_cast<std::uint8_t>(panel ? 240 : 36),
+                    static_cast<std::uint8_t>(panel ? 244 : 40), 255 };
+                std::copy(pixel, pixel + 4, row + x * 4);
+            }
+        });
+        return p;
+    }();
+    return path;
+}
+
+// The smooth 24 MP picture as a Targa, uncompressed or run-length coded
+// (the runs of a photograph are short), and as a 24-bit BMP.
+void writeTargaOrBmp(String const& path, bool bmp, bool runLength)
+{
+    constexpr int width = 6000, height = 4000;
+    QByteArray bytes;
+    auto little = [&](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes.append(static_cast<char>(value >> (8 * i)));
+    };
+    std::uint32_t const rowBytes = (width * 3 + 3) & ~3u;
+    if (bmp) {
+        bytes.append("BM");
+        little(54 + rowBytes * height, 4), little(0, 4), little(54, 4);
+        little(40, 4), little(width, 4), little(height, 4), little(1, 2), little(24, 2), little(0, 4), little(rowBytes * height, 4);
+        little(2835, 4), little(2835, 4), little(0, 4), little(0, 4);
+    } else {
+        little(0, 2), little(runLength ? 10 : 2, 1), little(0, 4), little(0, 1), little(0, 4), little(width, 2), little(height, 2), little(24, 1), little(0, 1);
+    }
+    std::mt19937 random(1);
+    std::vector<std::uint8_t> rgb(width * 3);
+    for (int y = height - 1; y >= 0; --y) { // bottom-up
+        photoRow(width, height, y, random, rgb.data());
+        for (int x = 0; x < width; ++x)
+            std::swap(rgb[x * 3], rgb[x * 3 + 2]); // stored blue first
+        if (!runLength) {
+            bytes.append(reinterpret_cast<char const*>(rgb.data()), width * 3);
+            if (bmp)
+                bytes.append(QByteArray(static_cast<qsizetype>(rowBytes - width * 3), '\0'));
+            continue;
+        }
+        for (int x = 0; x < width;) {
+            int run = 1;
+            while (x + run < width && run < 128 && std::equal(&rgb[x * 3], &rgb[x * 3 + 3], &rgb[(x + run) * 3]))
+                ++run;
+            if (run > 1) {
+                bytes.append(static_cast<char>(0x80 | (run - 1)));
+                bytes.append(reinterpret_cast<char const*>(&rgb[x * 3]), 3);
+            } else {
+                int count = 1;
+                while (x + count < width && count < 128 && (x + count + 1 >= width || !std::equal(&rgb[(x + count) * 3], &rgb[(x + count) * 3 + 3], &rgb[(x + count + 1) * 3])))
+                    ++count;
+                bytes.append(static_cast<char>(count - 1));
+                bytes.append(reinterpret_cast<char const*>(&rgb[x * 3]), count * 3);
+                run = count;
+            }
+            x += run;
+        }
+    }
+    QFile out(QString::fromStdString(path));
+    out.open(QIODevice::WriteOnly);
+    out.write(bytes);
+}
+
+String const& cameraTarga()
+{
+    static String const path = [] {
+        String p = pathOf("camera.tga");
+        writeTargaOrBmp(p, false, false);
+        return p;
+    }();
+    return path;
+}
+
 // The photograph as 8-bit CMYK, LZW.
 String const& cameraTiffCmyk()
 {
@@ -304,6 +389,56 @@ String const& faxTiff()
                         row[x / 8] = static_cast<std::uint8_t>(row[x / 8] | 0x80 >> (x % 8));
                 }
             });
+        return p;
+    }();
+    return path;
+}
+
+String const& cameraRunLengthTarga()
+{
+    static String const path = [] {
+        String p = pathOf("camera-rle.tga");
+        writeTargaOrBmp(p, false, true);
+        return p;
+    }();
+    return path;
+}
+
+String const& cameraBmp()
+{
+    static String const path = [] {
+        String p = pathOf("camera.bmp");
+        writeTargaOrBmp(p, true, false);
+        return p;
+    }();
+    return path;
+}
+
+// A 3000 x 2000 GIF of 256 colours: the smooth picture's green channel.
+String const& largeGif()
+{
+    static String const path = [] {
+        String p = pathOf("large.gif");
+        constexpr int width = 3000, height = 2000;
+        int error = 0;
+        GifFileType* gif = EGifOpenFileName(p.c_str(), false, &error);
+        GifColorType colours[256];
+        for (int i = 0; i < 256; ++i)
+            colours[i] = { static_cast<GifByteType>(i), static_cast<GifByteType>(255 - i), static_cast<GifByteType>(i / 2) };
+        ColorMapObject* map = GifMakeMapObject(256, colours);
+        EGifPutScreenDesc(gif, width, height, 8, 0, map);
+        EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+        std::mt19937 random(1);
+        std::vector<std::uint8_t> rgb(width * 3);
+        std::vector<GifPixelType> line(width);
+        for (int y = 0; y < height; ++y) {
+            photoRow(width, height, y, random, rgb.data());
+            for (int x = 0; x < width; ++x)
+                line[x] = rgb[x * 3 + 1];
+            EGifPutLine(gif, line.data(), width);
+        }
+        EGifCloseFile(gif, &error);
+        GifFreeMapObject(map);
         return p;
     }();
     return path;
@@ -351,6 +486,11 @@ void BM_OpenCameraTiffJpeg(benchmark::State& state) { openWithOurReader(state, c
 void BM_OpenCameraTiff16Tiles(benchmark::State& state) { openWithOurReader(state, cameraTiff16()); }
 void BM_OpenCameraTiffCmyk(benchmark::State& state) { openWithOurReader(state, cameraTiffCmyk()); }
 void BM_OpenFaxTiff(benchmark::State& state) { openWithOurReader(state, faxTiff()); }
+void BM_OpenScreenshotPng(benchmark::State& state) { openWithOurReader(state, screenshotPng()); }
+void BM_OpenCameraTarga(benchmark::State& state) { openWithOurReader(state, cameraTarga()); }
+void BM_OpenCameraRunLengthTarga(benchmark::State& state) { openWithOurReader(state, cameraRunLengthTarga()); }
+void BM_OpenCameraBmp(benchmark::State& state) { openWithOurReader(state, cameraBmp()); }
+void BM_OpenLargeGif(benchmark::State& state) { openWithOurReader(state, largeGif()); }
 
 // A file opened from the window while a timer asks for repaints every 5 ms:
 // the longest stretch without a paint pass.
@@ -449,6 +589,65 @@ String const& cutPng()
     return path;
 }
 
+// Valid files of 40000 x 3000 pixels, wider than any picture may be: a
+// grey JPEG and a 1-bit PNG. They are refused once the header is read.
+String const& tooWideJpeg()
+{
+    static String const path = [] {
+        String p = pathOf("too-wide.jpg");
+        FILE* out = std::fopen(p.c_str(), "wb");
+        jpeg_compress_struct cinfo {};
+        jpeg_error_mgr errors {};
+        cinfo.err = jpeg_std_error(&errors);
+        jpeg_create_compress(&cinfo);
+        jpeg_stdio_dest(&cinfo, out);
+        cinfo.image_width = 40000;
+        cinfo.image_height = 3000;
+        cinfo.input_components = 1;
+        cinfo.in_color_space = JCS_GRAYSCALE;
+        jpeg_set_defaults(&cinfo);
+        jpeg_start_compress(&cinfo, TRUE);
+        std::vector<std::uint8_t> row(40000);
+        for (int y = 0; y < 3000; ++y) {
+            for (int x = 0; x < 40000; ++x)
+                row[x] = static_cast<std::uint8_t>(x / 64 + y / 16);
+            JSAMPROW rows[] = { row.data() };
+            jpeg_write_scanlines(&cinfo, rows, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        std::fclose(out);
+        return p;
+    }();
+    return path;
+}
+
+String const& tooWidePng()
+{
+    static String const path = [] {
+        String p = pathOf("too-wide.png");
+        writePng(p, 40000, 3000, 1, PNG_COLOR_TYPE_GRAY, -1, [](int y, std::uint8_t* row) { std::fill(row, row + 5000, static_cast<std::uint8_t>(y % 3 ? 0xF0 : 0x0F)); });
+        return p;
+    }();
+    return path;
+}
+
+void refuseTooWide(benchmark::State& state, String const& path)
+{
+    Ref<FolderItem> file = FolderItem::forPath(path);
+    setFileCounters(state, path);
+    for (auto _ : state) {
+        try {
+            Picture::Open(file);
+            state.SkipWithError("the file was not refused");
+        } catch (RaisedException const&) {
+        }
+    }
+}
+
+void BM_RefuseTooWideJpeg(benchmark::State& state) { refuseTooWide(state, tooWideJpeg()); }
+void BM_RefuseTooWidePng(benchmark::State& state) { refuseTooWide(state, tooWidePng()); }
+
 void openDamaged(benchmark::State& state, String const& path)
 {
     Ref<FolderItem> file = FolderItem::forPath(path);
@@ -496,9 +695,16 @@ BENCHMARK(BM_OpenCameraTiffJpeg)->Unit(benchmark::kMillisecond)->Repetitions(5)-
 BENCHMARK(BM_OpenCameraTiff16Tiles)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenCameraTiffCmyk)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_OpenFaxTiff)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenScreenshotPng)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraTarga)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraRunLengthTarga)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenCameraBmp)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_OpenLargeGif)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 BENCHMARK(BM_PaintGapsOpeningCameraPng)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 BENCHMARK(BM_PaintGapsOpeningHugePng)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_OpenDamagedJpegClaimingHugeSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseTooWideJpeg)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefuseTooWidePng)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OpenCameraPngCutInHalf)->Unit(benchmark::kMillisecond)->Repetitions(3)->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv)

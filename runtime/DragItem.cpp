@@ -13,6 +13,18 @@ ClassRecord DragItem::buildRecord()
     return ClassRecordBuilder<DragItem>("DragItem").build();
 }
 
+DragItem::DragItem() = default;
+DragItem::~DragItem() = default;
+
+Ref<::Picture> const& DragItem::Picture() const
+{
+    if (m_image) {
+        m_picture = Picture::fromImage(*m_image);
+        m_image.reset();
+    }
+    return m_picture;
+}
+
 Ref<DragItem> DragItem::make(Ref<::Picture> picture, Ref<::FolderItem> file)
 {
     Ref<DragItem> item = RuntimeNewObject<DragItem>();
@@ -30,11 +42,11 @@ Ref<DragItem> DragItem::fromMimeData(QMimeData const& data, String const& fileFi
         if (RuntimeFilterAcceptsFileName(fileFilter, path))
             file = FolderItem::forPath(path);
     }
-    Ref<::Picture> picture;
+    Ref<DragItem> item = make(nullptr, std::move(file));
     if (data.hasImage()) {
-        QImage const image = qvariant_cast<QImage>(data.imageData());
+        QImage image = qvariant_cast<QImage>(data.imageData());
         if (!image.isNull())
-            picture = Picture::fromImage(image);
+            item->m_image = std::make_unique<QImage>(std::move(image));
     }
-    return make(std::move(picture), std::move(file));
+    return item;
 }

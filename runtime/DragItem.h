@@ -2,19 +2,25 @@
 
 #include "runtime/ClassRecord.h"
 
+#include <memory>
+
 class FolderItem;
 class Picture;
+class QImage;
 class QMimeData;
 
 // The data of one drop, as the framework presents it to a DropObject
 // handler: picture data, a file, or both. Only the first item of a drop of
-// several is presented.
+// several is presented. Picture data is made a picture only when it is
+// asked for: a handler that takes the file spends nothing on it.
 class DragItem : public RuntimeClass<DragItem> {
 public:
     static ClassRecord buildRecord();
+    DragItem();
+    ~DragItem() override;
 
-    bool PictureAvailable() const { return static_cast<bool>(m_picture); }
-    Ref<::Picture> const& Picture() const { return m_picture; }
+    bool PictureAvailable() const { return m_picture || m_image; }
+    Ref<::Picture> const& Picture() const;
     bool FolderItemAvailable() const { return static_cast<bool>(m_file); }
     Ref<::FolderItem> const& FolderItem() const { return m_file; }
 
@@ -24,6 +30,7 @@ public:
     static Ref<DragItem> make(Ref<::Picture> picture, Ref<::FolderItem> file);
 
 private:
-    Ref<::Picture> m_picture;
+    mutable Ref<::Picture> m_picture;
+    mutable std::unique_ptr<QImage> m_image; // picture data not yet made a picture
     Ref<::FolderItem> m_file;
 };

@@ -28,10 +28,10 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <limits>
 #include <memory>
 #include <new>
 #include <span>
+#include <vector>
 
 namespace {
 
@@ -50,17 +50,33 @@ constexpr Format format()
     return { &Reader::recognises, [](ImageFile& file) -> std::unique_ptr<ImageReader> { return std::make_unique<Reader>(file); } };
 }
 
-// The formats known by their signature come first, then the ones that go by
-// the name: PICT (whose signature is weak) and Targa (which has none).
-constexpr std::array formats {
+// The formats known by their signature.
+constexpr std::array formatsBySignature {
     format<PngReader>(),
     format<JpegReader>(),
     format<GifReader>(),
     format<TiffReader>(),
     format<BmpReader>(),
-    format<PictReader>(),
-    format<TargaReader>(),
 };
+
+constexpr Format Pict = format<PictReader>();
+constexpr Format Targa = format<TargaReader>();
+
+// The readers to try on the file, in order: the one whose signature it
+// carries; else PICT and Targa, neither of which has a firm signature. Of
+// those two the one its name gives comes first, then the one its content
+// points to (a PICT version opcode), and each is the other's fallback.
+std::vector<Format> candidatesFor(ImageFile const& file)
+{
+    for (Format const& candidate : formatsBySignature)
+        if (candidate.recognises(file))
+            return { candidate };
+    if (Targa.recognises(file))
+        return { Targa, Pict };
+    if (Pict.recognises(file))
+        return { Pict, Targa };
+    return {};
+}
 
 // "650 million pixels", or the exact count below a million.
 std::string pixelCount(std::int64_t pixels)
@@ -77,31 +93,34 @@ std::string pixelCount(std::int64_t pixels)
         + std::to_string(height) + " pixels; this computer's memory allows pictures of up to " + pixelCount(Picture::largestPicturePixels()));
 }
 
-// The file decoded by the first reader that recognises it, or Nil.
+// A side that no picture can have is refused at the header, with the
+// picture constructor's own answer, before any memory is taken.
+void checkSides(std::int64_t width, std::int64_t height)
+{
+    if (width > Picture::MaximumSide || height > Picture::MaximumSide)
+        Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+}
+
+// The file decoded by its reader, or Nil. A reader that finds the file
+// damaged hands it to the next candidate.
 Ref<Picture> decodeFile(String const& path)
 {
     std::unique_ptr<ImageFile> file = ImageFile::open(path);
     if (!file)
         return nullptr;
-    for (Format const& candidate : formats) {
-        if (!candidate.recognises(*file))
-            continue;
+    for (Format const& candidate : candidatesFor(*file)) {
         std::unique_ptr<ImageReader> reader = candidate.reader(*file);
         ImageHeader header;
         if (!reader->readHeader(header) || header.width < 1 || header.height < 1)
-            return nullptr;
+            continue;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
-        // The side test first keeps the product from overflowing, and a
-        // side from exceeding what a picture can have.
-        std::int64_t const largest = Picture::largestPicturePixels();
-        std::int64_t const longestSide = std::min<std::int64_t>(largest, std::numeric_limits<std::int32_t>::max());
-        if (width > longestSide || height > longestSide || width * height > largest)
+        checkSides(width, height);
+        if (width * height > Picture::largestPicturePixels())
             raiseTooLarge(path, width, height);
         Ref<Picture> picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);
-        if (!reader->decode(*picture))
-            return nullptr;
-        return picture;
+        if (reader->decode(*picture))
+            return picture;
     }
     return nullptr;
 }

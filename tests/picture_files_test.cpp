@@ -265,16 +265,37 @@ TEST(PictureOpen, NilFileRaisesWithoutMessage)
     EXPECT_TRUE(raises<NilObjectException>([] { Picture::Open(nullptr); }, ""));
 }
 
-TEST(PictureOpen, PicturesBeyondTheCopyLimitOpenAndTooLargeOnesRaise)
+TEST(PictureOpen, SidesBeyondTheCopyLimitAreRefusedAtTheHeaderAndTooLargePicturesRaise)
 {
     QTemporaryDir folder;
-    QImage wide(32768, 1, QImage::Format_ARGB32);
+    QImage wide(32767, 1, QImage::Format_ARGB32);
     wide.fill(0x80102030);
     ASSERT_TRUE(wide.save(folder.filePath("wide.png")));
     Ref<Picture> picture = Picture::Open(itemIn(folder, "wide.png"));
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->Width(), 32768);
-    EXPECT_EQ(picture->row(0)[32767], 0x80102030u);
+    EXPECT_EQ(picture->Width(), 32767);
+    EXPECT_EQ(picture->row(0)[32766], 0x80102030u);
+
+    // A valid file with a side beyond 32767 raises what the copy would, as
+    // soon as its header is read: within a bound far below the picture's
+    // size, so before any of the picture's memory is taken.
+    QImage oneBit(40000, 3000, QImage::Format_Mono);
+    oneBit.fill(1);
+    ASSERT_TRUE(oneBit.save(folder.filePath("40000x3000.png")));
+    QImage grey(40000, 64, QImage::Format_Grayscale8);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x)
+            grey.scanLine(y)[x] = static_cast<uchar>(x * 7 + y * 3);
+    ASSERT_TRUE(grey.save(folder.filePath("40000x64.jpg"), "JPEG", 90));
+    QByteArray tallTarga = QByteArray("\0\0\3\0\0\0\0\0\0\0\0\0\x10\0\x40\x9C\x08\0", 18) + QByteArray(16 * 40000, '\x55');
+    picture_files::writeFile(folder, "16x40000.tga", tallTarga);
+    {
+        AddressSpaceLimit const bound(picture_files::DamagedFileMebibytes);
+        for (char const* name : { "40000x3000.png", "40000x64.jpg", "16x40000.tga" }) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(raises<OutOfBoundsException>([&] { Picture::Open(itemIn(folder, name)); }, "Width/Height needs to be in the range 1-32767"));
+        }
+    }
 
     // A header that claims more pixels than a picture may have (under a
     // budget of 1 GiB) raises, once the file is long enough to hold them; a

@@ -3,6 +3,7 @@
 #include "runtime/RGBSurface.h"
 #include "runtime/Runtime.h"
 #include "support/DialogDriver.h"
+#include "support/AddressSpaceLimit.h"
 #include "support/Drops.h"
 #include "support/MainWindow.h"
 #include "support/Raises.h"
@@ -109,6 +110,35 @@ TEST_F(Road, FileWinsOverPictureDataEvenWhenItDoesNotDecode)
     EXPECT_EQ(window->whitepicture.get(), kept.get());
 }
 
+TEST_F(Road, PictureDataBesideAFileIsNotConverted)
+{
+    // The file wins, so the picture data is never made a picture: a drop of
+    // both makes as many pictures as a drop of the file alone.
+    QString const red = file("red.png", solid(3, 3, Qt::red));
+    long const before = count("RuntimeNewObject", { "Picture" });
+    EXPECT_TRUE(drop("BlackInCanvas", { red }));
+    long const forTheFile = count("RuntimeNewObject", { "Picture" }) - before;
+    EXPECT_EQ(forTheFile, 2) << "the file's picture and its copy";
+    EXPECT_TRUE(drop("BlackInCanvas", { red }, solid(5, 5, Qt::blue)));
+    EXPECT_EQ(count("RuntimeNewObject", { "Picture" }) - before, 2 * forTheFile);
+    EXPECT_EQ(window->blackpicture->Width(), 3);
+
+    // Picture data that could not be converted in the memory left does not
+    // fail a drop that its file serves.
+    QImage large(16000, 16000, QImage::Format_Mono);
+    large.fill(1);
+    QString const green = file("green.png", solid(4, 4, Qt::green));
+    auto const data = dragData({ green }, large);
+    {
+        AddressSpaceLimit const bound(64);
+        EXPECT_TRUE(dropOn(widgetOf("WhiteInCanvas"), *data));
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(reports.empty()) << reports.front();
+    ASSERT_TRUE(window->whitepicture);
+    EXPECT_EQ(window->whitepicture->RGBSurface()->Pixel(0, 0), RGB(0, 255, 0));
+}
+
 TEST_F(Road, ADropThatTakesNothingStillRecomputes)
 {
     drop("WhiteInCanvas", { file("w.png", solid(4, 4, Qt::white)) });
@@ -205,6 +235,17 @@ TEST_F(Road, APictureTooLargeToCopyIsReportedAndChangesNothing)
     Ref<Picture> const kept = window->whitepicture;
     EXPECT_TRUE(drop("WhiteInCanvas", {}, solid(32768, 1, Qt::white)));
     QApplication::processEvents(); // the report shows once the drop is over
+    EXPECT_EQ(window->whitepicture.get(), kept.get());
+    EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
+    EXPECT_TRUE(window->alphapicture.isNil());
+
+    // A file of such a picture is refused as it is opened, with the same
+    // answer.
+    reports.clear();
+    QImage wide(40000, 8, QImage::Format_Mono);
+    wide.fill(0);
+    EXPECT_TRUE(drop("WhiteInCanvas", { file("wide.png", wide) }));
+    QApplication::processEvents();
     EXPECT_EQ(window->whitepicture.get(), kept.get());
     EXPECT_EQ(reports, std::vector<String> { "OutOfBoundsException: Width/Height needs to be in the range 1-32767" });
     EXPECT_TRUE(window->alphapicture.isNil());

@@ -226,14 +226,15 @@ void Window1::BlackInCanvas_Open(Ref<Canvas> const& canvas)
 
 // Takes the dropped file, or else the dropped picture data, into a new
 // picture of its size, then recomputes. A file wins over picture data, also
-// when it does not open.
+// when it does not open, so the picture data is asked for only when the
+// drop has no file.
 void Window1::takeDrop(Ref<Picture>& property, Ref<Canvas> const& canvas, Ref<DragItem> const& item)
 {
     Ref<Picture> p;
-    if (item->PictureAvailable())
-        p = item->Picture();
     if (item->FolderItemAvailable())
         p = Picture::Open(item->FolderItem());
+    else if (item->PictureAvailable())
+        p = item->Picture();
     if (p) {
         Ref<Picture> copy = New_<Picture>();
         copy->Constructor(p->Width(), p->Height());

@@ -5,7 +5,8 @@
 
 // The block holds a TIFF structure: a byte-order mark, the offset of the
 // first directory, and there twelve-byte entries of tag, type, count and
-// value. The orientation is entry 0x0112, one SHORT.
+// value. The orientation is entry 0x0112, one SHORT, or one LONG as some
+// writers store it; either is held in the entry itself.
 Orientation exifOrientation(unsigned char const* data, std::size_t size)
 {
     if (size < 6 + 8 || std::memcmp(data, "Exif\0\0", 6) != 0)
@@ -32,8 +33,9 @@ Orientation exifOrientation(unsigned char const* data, std::size_t size)
             break;
         if (read16(entry) != 0x0112)
             continue;
-        std::uint32_t const value = read16(entry + 8);
-        if (read16(entry + 2) != 3 || read32(entry + 4) != 1 || value < 1 || value > 8)
+        std::uint32_t const type = read16(entry + 2);
+        std::uint32_t const value = type == 4 ? read32(entry + 8) : read16(entry + 8);
+        if ((type != 3 && type != 4) || read32(entry + 4) != 1 || value < 1 || value > 8)
             return Orientation::AsStored;
         return static_cast<Orientation>(value);
     }

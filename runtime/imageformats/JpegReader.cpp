@@ -68,11 +68,20 @@ struct JpegReader::Decompressor {
         std::longjmp(self.failed, 1);
     }
 
-    // Level -1 is a warning: the library goes on over damaged data.
+    // Level -1 is a warning, after which the library goes on. Those that
+    // leave every pixel as the data gives it (bytes passed over on the way
+    // to a marker, an unknown JFIF revision or colour transform, a bad ICC
+    // marker) are no damage; the others tell of missing or corrupt data,
+    // and the picture is not whole.
     static void onMessage(j_common_ptr info, int level)
     {
-        if (level < 0)
+        if (level < 0 && !leavesDataWhole(info->err->msg_code))
             of(info).damaged = true;
+    }
+
+    static bool leavesDataWhole(int warning)
+    {
+        return warning == JWRN_EXTRANEOUS_DATA || warning == JWRN_JFIF_MAJOR || warning == JWRN_ADOBE_XFORM || warning == JWRN_BOGUS_ICC;
     }
 
     // At the end of the file the library gets an end marker, and the file
@@ -168,14 +177,13 @@ bool JpegReader::readHeader(ImageHeader& header)
 
 namespace {
 
-// CMYK samples to ARGB words. Adobe's files store the four inks inverted
-// (255 is no ink), and their marker tells them apart.
-void cmykToArgb(unsigned char const* cmyk, std::uint32_t* argb, std::size_t count, bool inverted)
+// CMYK samples to ARGB words. The four inks are stored inverted (255 is no
+// ink): Adobe's files, which mark it, store them so, and the common
+// decoders read files without the marker the same way.
+void cmykToArgb(unsigned char const* cmyk, std::uint32_t* argb, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i, cmyk += 4) {
-        std::uint32_t c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
-        if (!inverted)
-            c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+        std::uint32_t const c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
         std::uint32_t const r = (c * k + 127) / 255, g = (m * k + 127) / 255, b = (y * k + 127) / 255;
         argb[i] = 0xFF000000u | r << 16 | g << 8 | b;
     }
@@ -208,7 +216,7 @@ bool JpegReader::decode(Picture& picture)
         if (jpeg_read_scanlines(&info, &target, 1) != 1)
             return false;
         if (cmyk)
-            cmykToArgb(cmykRow.data(), row, info.output_width, info.saw_Adobe_marker);
+            cmykToArgb(cmykRow.data(), row, info.output_width);
         background_task::yieldIfDue();
     }
     if (d.damaged)

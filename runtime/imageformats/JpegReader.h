@@ -7,9 +7,10 @@
 class ImageFile;
 
 // JPEG through libjpeg-turbo: baseline and progressive, greyscale, colour
-// and CMYK (inverted as Adobe's files store it, or plain), turned upright as
-// the EXIF orientation says. Any warning of the library about the data (a
-// premature end, a bad code) makes the file count as damaged.
+// and CMYK (inverted, as Adobe's files store it and as files without their
+// marker are read), turned upright as the EXIF orientation says. A warning
+// of the library that data is missing or corrupt (a premature end, a bad
+// code) makes the file count as damaged; others do not.
 class JpegReader final : public ImageReader {
 public:
     static bool recognises(ImageFile const& file);

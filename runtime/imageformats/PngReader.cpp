@@ -334,12 +334,17 @@ bool PngReader::Decoding::inflateChunk(std::uint32_t length)
     return file.readExactly(stored, 4) && bigEndian32(stored) == crc;
 }
 
+// Inflates the piece until the stream ends or the inflater can go no
+// further without more input. The inflater reads ahead: once the input is
+// used up it may still hold bits, and output for them, when the output
+// buffer filled; it is called again with a fresh buffer until it makes no
+// more progress.
 bool PngReader::Decoding::inflatePiece(unsigned char* data, std::size_t size)
 {
     inflate_state& state = *inflater;
     state.next_in = data;
     state.avail_in = static_cast<std::uint32_t>(size);
-    while (state.avail_in > 0 && state.block_state != ISAL_BLOCK_FINISH) {
+    while (state.block_state != ISAL_BLOCK_FINISH) {
         if (state.next_out == nullptr || state.avail_out == 0) {
             // Keep the last 32 KiB as history for the next output.
             std::size_t keep = 0;
@@ -354,8 +359,11 @@ bool PngReader::Decoding::inflatePiece(unsigned char* data, std::size_t size)
         std::uint32_t const inputBefore = state.avail_in;
         if (isal_inflate(&state) != ISAL_DECOMP_OK)
             return false;
-        if (state.next_out == before && state.avail_in == inputBefore)
-            return false; // no progress: the stream is damaged
+        if (state.next_out == before && state.avail_in == inputBefore) {
+            // No progress: the inflater needs the next piece, or, with
+            // input left that it does not take, the stream is damaged.
+            return state.avail_in == 0;
+        }
         handOn(before, static_cast<std::size_t>(state.next_out - before), false);
     }
     return true;

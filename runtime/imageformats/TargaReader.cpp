@@ -5,6 +5,7 @@
 #include "runtime/imageformats/ImageFile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -59,7 +60,7 @@ bool TargaReader::readHeader(ImageHeader& header)
         return false;
     if (colourMapped && (mapType != 1 || m_depth != 8 || mapLength == 0 || !colourDepth(mapDepth)))
         return false;
-    if ((grey && m_depth != 8) || (trueColour && !colourDepth(m_depth)) || m_width == 0 || m_height == 0)
+    if ((grey && m_depth != 8 && m_depth != 16) || (trueColour && !colourDepth(m_depth)) || m_width == 0 || m_height == 0)
         return false;
 
     std::uint64_t const mapBytes = mapType == 1 ? std::uint64_t { mapLength } * ((mapDepth + 7) / 8) : 0;
@@ -112,69 +113,132 @@ std::uint32_t TargaReader::colourOf(unsigned char const* bytes, unsigned depth, 
     }
 }
 
-// The pixels in the stored order, bottom-up unless the descriptor says
-// top-down, read in pieces; a packet may run on into the next row.
-bool TargaReader::decode(Picture& picture)
-{
-    if (!m_file.seek(m_pixelsAt))
-        return false;
-    bool const compressed = m_type >= 9;
-    bool const mapped = m_type == 1 || m_type == 9;
-    std::size_t const pixelBytes = (m_depth + 7) / 8;
-    // Colour-mapped pixels use the map, grey ones are their value; only the
-    // others use their depth's layout.
-    unsigned const layout = mapped || m_type == 3 || m_type == 11 ? 8 : m_depth;
-    auto const shown = [&](unsigned char const* bytes) { return mapped ? m_map[bytes[0]] : colourOf(bytes, layout, false); };
+namespace {
 
-    constexpr std::size_t Piece = 64 * 1024;
-    auto buffer = std::make_unique<unsigned char[]>(Piece);
-    std::size_t at = 0, size = 0;
-    auto next = [&](unsigned char* into, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (at == size) {
-                size = m_file.read(buffer.get(), Piece);
-                at = 0;
-                if (size == 0)
-                    return false;
-            }
-            into[i] = buffer[at++];
+// The pixel data, read in pieces and handed out a pixel or a packet header
+// at a time.
+class PixelData {
+public:
+    explicit PixelData(ImageFile& file)
+        : m_file(file)
+        , m_buffer(std::make_unique<unsigned char[]>(Piece))
+    {
+    }
+
+    // The next count bytes (at most 4), valid until the next call, or null
+    // at the end of the file.
+    unsigned char const* take(std::size_t count)
+    {
+        if (m_size - m_at >= count) {
+            unsigned char const* const bytes = &m_buffer[m_at];
+            m_at += count;
+            return bytes;
         }
-        return true;
-    };
+        return takeAcrossPieces(count);
+    }
 
+private:
+    unsigned char const* takeAcrossPieces(std::size_t count)
+    {
+        std::size_t const have = m_size - m_at;
+        std::memcpy(m_spare, &m_buffer[m_at], have);
+        m_size = m_file.read(m_buffer.get(), Piece);
+        m_at = std::min(count - have, m_size);
+        if (m_size < count - have)
+            return nullptr;
+        std::memcpy(m_spare + have, m_buffer.get(), count - have);
+        return m_spare;
+    }
+
+    static constexpr std::size_t Piece = 64 * 1024;
+    ImageFile& m_file;
+    std::unique_ptr<unsigned char[]> m_buffer;
+    std::size_t m_at = 0;
+    std::size_t m_size = 0;
+    unsigned char m_spare[4] {};
+};
+
+struct RowLayout {
+    std::int64_t width;
+    std::int64_t height;
+    bool topDown;
+    bool rightToLeft;
+    bool compressed;
+    std::size_t pixelBytes;
+};
+
+// The pixels in the stored order, bottom-up unless the layout says
+// top-down, each turned to its ARGB word by `shown`; a packet may run on
+// into the next row.
+template <class Shown>
+bool decodeRows(PixelData& data, Picture& picture, RowLayout const& layout, Shown const& shown)
+{
     std::uint32_t repeated = 0;
     std::uint32_t left = 0; // pixels left in the packet
     bool run = false;
-    unsigned char pixel[4];
-    for (std::int64_t y = 0; y < m_height; ++y) {
-        std::uint32_t* const row = picture.row(static_cast<std::int32_t>(m_topDown ? y : m_height - 1 - y));
-        for (std::int64_t x = 0; x < m_width; ++x) {
+    for (std::int64_t y = 0; y < layout.height; ++y) {
+        std::uint32_t* const row = picture.row(static_cast<std::int32_t>(layout.topDown ? y : layout.height - 1 - y));
+        for (std::int64_t x = 0; x < layout.width; ++x) {
             std::uint32_t colour = 0;
-            if (!compressed) {
-                if (!next(pixel, pixelBytes))
+            if (!layout.compressed) {
+                unsigned char const* const pixel = data.take(layout.pixelBytes);
+                if (!pixel)
                     return false;
                 colour = shown(pixel);
             } else {
                 if (left == 0) {
-                    unsigned char packet = 0;
-                    if (!next(&packet, 1))
+                    unsigned char const* const packet = data.take(1);
+                    if (!packet)
                         return false;
-                    run = packet & 0x80;
-                    left = (packet & 0x7F) + 1u;
+                    run = *packet & 0x80;
+                    left = (*packet & 0x7Fu) + 1u;
                     if (run) {
-                        if (!next(pixel, pixelBytes))
+                        unsigned char const* const pixel = data.take(layout.pixelBytes);
+                        if (!pixel)
                             return false;
                         repeated = shown(pixel);
                     }
                 }
-                if (!run && !next(pixel, pixelBytes))
-                    return false;
-                colour = run ? repeated : shown(pixel);
+                if (run) {
+                    colour = repeated;
+                } else {
+                    unsigned char const* const pixel = data.take(layout.pixelBytes);
+                    if (!pixel)
+                        return false;
+                    colour = shown(pixel);
+                }
                 --left;
             }
-            row[m_rightToLeft ? m_width - 1 - x : x] = colour;
+            row[layout.rightToLeft ? layout.width - 1 - x : x] = colour;
         }
         background_task::yieldIfDue();
     }
     return true;
+}
+
+}
+
+// Colour-mapped pixels use the map, grey ones are their value, with alpha
+// in a second byte at 16 bits; the others use their depth's layout. Each
+// kind has a decoding loop of its own.
+bool TargaReader::decode(Picture& picture)
+{
+    if (!m_file.seek(m_pixelsAt))
+        return false;
+    PixelData data(m_file);
+    RowLayout const layout { m_width, m_height, m_topDown, m_rightToLeft, m_type >= 9, (m_depth + 7) / 8 };
+    if (m_type == 1 || m_type == 9)
+        return decodeRows(data, picture, layout, [this](unsigned char const* bytes) { return m_map[bytes[0]]; });
+    if ((m_type == 3 || m_type == 11) && m_depth == 16)
+        return decodeRows(data, picture, layout, [](unsigned char const* bytes) { return std::uint32_t { bytes[1] } << 24 | bytes[0] * 0x010101u; });
+    if (m_type == 3 || m_type == 11)
+        return decodeRows(data, picture, layout, [](unsigned char const* bytes) { return 0xFF000000u | bytes[0] * 0x010101u; });
+    switch (m_depth) {
+    case 24:
+        return decodeRows(data, picture, layout, [this](unsigned char const* bytes) { return colourOf(bytes, 24, false); });
+    case 32:
+        return decodeRows(data, picture, layout, [this](unsigned char const* bytes) { return colourOf(bytes, 32, false); });
+    default:
+        return decodeRows(data, picture, layout, [this](unsigned char const* bytes) { return colourOf(bytes, m_depth, false); });
+    }
 }

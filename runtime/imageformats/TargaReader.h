@@ -7,8 +7,8 @@
 
 class ImageFile;
 
-// Targa of types 1, 2, 3 (colour-mapped, true-colour, grey) and their RLE
-// forms 9, 10 and 11, of 8 to 32 bits, in either row order, with or without
+// Targa of types 1, 2, 3 (colour-mapped, true-colour, grey, or grey with
+// alpha at 16 bits) and their RLE forms 9, 10 and 11, of 8 to 32 bits, in either row order, with or without
 // the footer, decoded here: the format is a header and plain or run-length
 // coded pixels, and GraphicsMagick's coder refuses colour maps of 32 bits.
 // The format has no signature: the name marks it, and the header is
