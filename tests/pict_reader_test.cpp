@@ -2,10 +2,12 @@
 // those whose frame is empty or claims far more than the file holds among
 // them, give Nil rather than a memory message. Regions larger than the frame
 // are settled within the damaged files' memory bound, and the library
-// writes nothing to the temporary folder.
+// writes nothing to the temporary folder and starts no threads.
 
 #include "support/PictureFiles.h"
 #include "support/TemporaryFolder.h"
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +74,20 @@ TEST(PictReader, RegionsLargerThanTheFrameAreSettledWithinBounds)
     FreshTemporaryFolder const temporary;
     expectEachGivesNil(folder, "damaged.pct", damaged);
     EXPECT_TRUE(temporary.untouched());
+}
+
+int threadCount()
+{
+    return static_cast<int>(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The library shares the work on a picture of this size among threads of
+// its own when it may, and those would report its progress.
+TEST(PictReader, TheLibraryWorksOnTheCallingThreadAlone)
+{
+    int const before = threadCount();
+    EXPECT_TRUE(holds(Picture::Open(FolderItem::forPath(fixturePath("flat.pct"))), 256, 256, Pixels(256 * 256, 0xFFFF0000u)));
+    EXPECT_EQ(threadCount(), before);
 }
 
 TEST(PictReader, DamagedFilesGiveNil)
