@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace picture_files;
 
 namespace {
@@ -29,9 +28,9 @@ QByteArray withFrame(QByteArray bytes, int top, int left, int bottom, int right)
 }
 
 // The fixture's clip region: opcode 0x0001 at 0x228, its size, then top,
-// left, bottom, right; and the bounds of its pixel map at 0x23E.
+// left, bottom, right; and the bounds of its pixel map at 0x23C.
 constexpr qsizetype ClipAt = 0x22C;
-constexpr qsizetype PixelMapBoundsAt = 0x23E;
+constexpr qsizetype PixelMapBoundsAt = 0x23C;
 
 QByteArray withRectangle(QByteArray bytes, qsizetype at, int bottom, int right)
 {

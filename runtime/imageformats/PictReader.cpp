@@ -15,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -165,8 +164,10 @@ public:
 // no pixel cache on the disk at all, and no picture larger than the frame.
 // It works on the calling thread alone: the coder's work is serial, and
 // worker threads would only wait on the cores that bring in the picture's
-// pages.
-void limitLibrary(int width, int height, std::size_t workingBytes)
+// pages. Gives true when the budget is the tighter bound: only then is an
+// allocation that the library refuses a lack of memory, and not a file
+// that asks for more than its frame needs.
+bool limitLibrary(int width, int height, std::size_t workingBytes)
 {
     std::size_t const budget = Picture::memoryBudget();
     std::size_t const room = budget - std::min(budget, Picture::heldBytes());
@@ -178,6 +179,7 @@ void limitLibrary(int width, int height, std::size_t workingBytes)
     SetMagickResourceLimit(WidthResource, width);
     SetMagickResourceLimit(HeightResource, height);
     SetMagickResourceLimit(ThreadsResource, 1);
+    return room < workingBytes;
 }
 
 // The library is started once, without signal handlers of its own and
@@ -239,7 +241,7 @@ bool decodeWithLibrary(ImageFile& file, Picture& picture, std::size_t workingByt
     if (!file.seek(0) || !file.readExactly(bytes.data(), bytes.size()))
         return false;
     startLibrary();
-    limitLibrary(picture.Width(), picture.Height(), workingBytes);
+    bool const budgetBinds = limitLibrary(picture.Width(), picture.Height(), workingBytes);
     YieldWhileDecoding const yielding;
     std::unique_ptr<ImageInfo, ImageInfoDeleter> info(CloneImageInfo(nullptr));
     if (!info)
@@ -249,7 +251,7 @@ bool decodeWithLibrary(ImageFile& file, Picture& picture, std::size_t workingByt
 
     MagickException exception;
     std::unique_ptr<Image, ImageListDeleter> decoded(BlobToImage(info.get(), bytes.data(), bytes.size(), exception.get()));
-    if (exception.outOfMemory())
+    if (exception.outOfMemory() && budgetBinds)
         throw std::bad_alloc();
     if (!decoded || exception.failed() || std::strcmp(decoded->magick, "PICT") != 0)
         return false;
