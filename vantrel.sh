@@ -88,9 +88,10 @@ fuzz_one() { # reader, seconds
 }
 
 # Runs the targets, as many at once as there are cores, then tells for each
-# how far it came and keeps what it found as regression cases.
+# how far it came and keeps what it found as regression cases. The corpus
+# that a run grows is kept in build-fuzz for the next run to go on from.
 fuzz_all() { # seconds
-    rm -rf build-fuzz/runs
+    rm -rf build-fuzz/runs/findings build-fuzz/runs/*.log
     local running=0
     for reader in "${readers[@]}"; do
         if [ "$running" -ge "$(nproc)" ]; then
