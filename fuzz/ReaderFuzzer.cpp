@@ -20,6 +20,7 @@
 namespace {
 
 fixed_reader::Format const* format = nullptr;
+std::string inputFolder;
 std::string temporaryFolder;
 std::string inputPath;
 
@@ -53,6 +54,13 @@ void writeInput(std::uint8_t const* data, std::size_t size)
     close(descriptor);
 }
 
+void removeFolders()
+{
+    unlink(inputPath.c_str());
+    rmdir(temporaryFolder.c_str());
+    rmdir(inputFolder.c_str());
+}
+
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -66,10 +74,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/vantrel-fuzz-XXXXXX";
     if (!mkdtemp(pattern.data()))
         std::abort();
-    inputPath = pattern + "/input." + std::string(format->extension);
-    temporaryFolder = pattern + "/temporary";
+    inputFolder = pattern;
+    inputPath = inputFolder + "/input." + std::string(format->extension);
+    temporaryFolder = inputFolder + "/temporary";
     if (mkdir(temporaryFolder.c_str(), 0700) != 0)
         std::abort();
+    std::atexit(removeFolders);
     setenv("TMPDIR", temporaryFolder.c_str(), 1);
     setenv("MAGICK_TMPDIR", temporaryFolder.c_str(), 1);
     return 0;
