@@ -4,13 +4,18 @@
 #include "runtime/Picture.h"
 #include "runtime/imageformats/ImageFile.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 #include <magick/api.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,9 +36,27 @@ constexpr std::uint64_t LargestFile = std::uint64_t { 1 } << 31;
 // for a damaged one, not made into a blank picture of that size.
 constexpr std::uint64_t MostPixelsPerByte = 256;
 
+// Beside the picture's own pixels the coder holds its canvas of the frame's
+// size and a pixel map of at most that size, 10 bytes a pixel each, and the
+// map's unpacked data, up to 16 bytes a pixel; the file, and a little more
+// for its rows and tables.
+constexpr std::size_t CoderBytesPerPixel = 40;
+constexpr std::size_t CoderSpareBytes = std::size_t { 16 } << 20;
+
 int frameValue(std::span<unsigned char const> head, std::size_t at)
 {
     return static_cast<std::int16_t>(head[at] << 8 | head[at + 1]);
+}
+
+struct Rectangle {
+    int top, left, bottom, right;
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+Rectangle rectangleAt(std::span<unsigned char const> bytes, std::size_t at)
+{
+    return { frameValue(bytes, at), frameValue(bytes, at + 2), frameValue(bytes, at + 4), frameValue(bytes, at + 6) };
 }
 
 bool hasVersionOpcode(std::span<unsigned char const> head)
@@ -44,12 +67,119 @@ bool hasVersionOpcode(std::span<unsigned char const> head)
     return std::memcmp(version, "\x00\x11\x02\xFF", 4) == 0 || std::memcmp(version, "\x11\x01", 2) == 0;
 }
 
+// The lengths of the data of the opcodes that set up the drawing state and
+// may come before the first drawing, or -1 for those whose data says its own
+// length or that draw.
+int stateOpcodeLength(unsigned opcode)
+{
+    static constexpr int lengths[0x20] {
+        0, -1, 8, 2, 1, 2, 4, 4, 2, 8, 8, 4, 4, 2, 4, 4, // 0x0F: background colour
+        8, 2, -1, -1, -1, 2, 2, 0, 0, 0, 6, 6, 0, 6, 0, 6, // 0x1F: operation colour
+    };
+    if (opcode < 0x20)
+        return lengths[opcode];
+    if (opcode == 0xA0) // a short comment
+        return 2;
+    if (opcode == 0x0C00) // the version 2 header
+        return 24;
+    return -1;
+}
+
+// Walks the opcodes that set up the drawing state, from the version opcode
+// on, and gives false when one of them clips to a rectangle larger than the
+// frame: the coder makes its canvas the size of such a clip, and a file of
+// a few bytes could claim one of a billion pixels. The walk ends at the
+// first opcode that draws (the coder's own limits bound what follows) or at
+// the end of the bytes at hand. Version 1 has opcodes of one byte; version
+// 2 opcodes of two bytes, each at an even offset.
+bool clipsWithinFrame(std::span<unsigned char const> bytes, Rectangle const& frame)
+{
+    bool const version2 = bytes[VersionAt] == 0x00;
+    std::size_t const opcodeBytes = version2 ? 2 : 1;
+    std::size_t at = VersionAt + (version2 ? 4 : 2);
+    while (at + opcodeBytes <= bytes.size()) {
+        unsigned const opcode = version2 ? unsigned { bytes[at] } << 8 | bytes[at + 1] : bytes[at];
+        at += opcodeBytes;
+        std::size_t length = 0;
+        if (opcode == 0x01 || opcode == 0xA1) {
+            std::size_t const lengthAt = opcode == 0x01 ? at : at + 2;
+            if (lengthAt + 2 > bytes.size())
+                return true;
+            std::size_t const stated = std::size_t { bytes[lengthAt] } << 8 | bytes[lengthAt + 1];
+            length = opcode == 0x01 ? stated : stated + 4;
+            if (opcode == 0x01 && stated >= 10 && at + 10 <= bytes.size()) {
+                Rectangle const clip = rectangleAt(bytes, at + 2);
+                if (clip.width() > frame.width() || clip.height() > frame.height())
+                    return false;
+            }
+        } else {
+            int const known = stateOpcodeLength(opcode);
+            if (known < 0)
+                return true;
+            length = static_cast<std::size_t>(known);
+        }
+        at += length;
+        if (version2)
+            at += at & 1;
+    }
+    return true;
+}
+
 void ignoreMessage(ExceptionType, char const*, char const*) { }
+
+// The thread that decodes, while it is the GUI thread: the library reports
+// progress from its worker threads too, and only the GUI thread may let
+// events run.
+std::atomic<std::thread::id> yieldingThread;
 
 MagickPassFail yieldWhileDecoding(char const*, magick_int64_t, magick_uint64_t, ExceptionInfo*)
 {
-    background_task::yieldIfDue();
+    if (std::this_thread::get_id() == yieldingThread.load(std::memory_order_relaxed))
+        background_task::yieldIfDue();
     return MagickPass;
+}
+
+bool onGuiThread()
+{
+    QCoreApplication const* const application = QCoreApplication::instance();
+    return application && QThread::currentThread() == application->thread();
+}
+
+// Lets the coder's progress reach the yield point from the thread that
+// makes this, when that is the GUI thread, for as long as it lives.
+class YieldWhileDecoding {
+public:
+    YieldWhileDecoding()
+    {
+        if (onGuiThread())
+            yieldingThread = std::this_thread::get_id();
+    }
+    ~YieldWhileDecoding() { yieldingThread = std::thread::id(); }
+    YieldWhileDecoding(YieldWhileDecoding const&) = delete;
+    YieldWhileDecoding& operator=(YieldWhileDecoding const&) = delete;
+};
+
+// Bounds what the library may take for one file: memory and memory maps
+// within what the header promised and what is left of the picture budget,
+// no pixel cache on the disk at all, and no picture larger than the frame.
+// It works on the calling thread alone: the coder's work is serial, and
+// worker threads would only wait on the cores that bring in the picture's
+// pages. Gives true when the budget is the tighter bound: only then is an
+// allocation that the library refuses a lack of memory, and not a file
+// that asks for more than its frame needs.
+bool limitLibrary(int width, int height, std::size_t workingBytes)
+{
+    std::size_t const budget = Picture::memoryBudget();
+    std::size_t const room = budget - std::min(budget, Picture::heldBytes());
+    auto const memory = static_cast<magick_int64_t>(std::min(workingBytes, room));
+    SetMagickResourceLimit(MemoryResource, memory);
+    SetMagickResourceLimit(MapResource, memory);
+    SetMagickResourceLimit(DiskResource, 0);
+    SetMagickResourceLimit(PixelsResource, magick_int64_t { width } * height);
+    SetMagickResourceLimit(WidthResource, width);
+    SetMagickResourceLimit(HeightResource, height);
+    SetMagickResourceLimit(ThreadsResource, 1);
+    return room < workingBytes;
 }
 
 // The library is started once, without signal handlers of its own and
@@ -105,12 +235,14 @@ private:
 // keeps the library from choosing a decoder by sniffing the content; the
 // format field alone does not. The coder takes the whole file and decodes
 // into pixels of its own, 16 bits a channel, before the copy.
-bool decodeWithLibrary(ImageFile& file, Picture& picture)
+bool decodeWithLibrary(ImageFile& file, Picture& picture, std::size_t workingBytes)
 {
     std::vector<unsigned char> bytes(static_cast<std::size_t>(file.size()));
     if (!file.seek(0) || !file.readExactly(bytes.data(), bytes.size()))
         return false;
     startLibrary();
+    bool const budgetBinds = limitLibrary(picture.Width(), picture.Height(), workingBytes);
+    YieldWhileDecoding const yielding;
     std::unique_ptr<ImageInfo, ImageInfoDeleter> info(CloneImageInfo(nullptr));
     if (!info)
         throw std::bad_alloc();
@@ -119,7 +251,7 @@ bool decodeWithLibrary(ImageFile& file, Picture& picture)
 
     MagickException exception;
     std::unique_ptr<Image, ImageListDeleter> decoded(BlobToImage(info.get(), bytes.data(), bytes.size(), exception.get()));
-    if (exception.outOfMemory())
+    if (exception.outOfMemory() && budgetBinds)
         throw std::bad_alloc();
     if (!decoded || exception.failed() || std::strcmp(decoded->magick, "PICT") != 0)
         return false;
@@ -161,18 +293,23 @@ bool PictReader::readHeader(ImageHeader& header)
     auto const head = m_file.head();
     if (!hasVersionOpcode(head) || m_file.size() > LargestFile)
         return false;
-    int const width = frameValue(head, FrameAt + 6) - frameValue(head, FrameAt + 2);
-    int const height = frameValue(head, FrameAt + 4) - frameValue(head, FrameAt);
+    Rectangle const frame = rectangleAt(head, FrameAt);
+    int const width = frame.width();
+    int const height = frame.height();
     if (width <= 0 || height <= 0 || static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > m_file.size() * MostPixelsPerByte)
+        return false;
+    if (!clipsWithinFrame(head, frame))
         return false;
     header.width = width;
     header.height = height;
-    // The whole file, and the coder's pixels of 16 bits a channel.
-    header.workingBytes = static_cast<std::size_t>(m_file.size()) + static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 8;
+    // The whole file, twice while the coder takes it, and the coder's pixels.
+    std::size_t const pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    m_workingBytes = 2 * static_cast<std::size_t>(m_file.size()) + pixels * CoderBytesPerPixel + CoderSpareBytes;
+    header.workingBytes = m_workingBytes;
     return true;
 }
 
 bool PictReader::decode(Picture& picture)
 {
-    return decodeWithLibrary(m_file, picture);
+    return decodeWithLibrary(m_file, picture, m_workingBytes);
 }

@@ -6,7 +6,7 @@ script="$(dirname "$0")/../../vantrel.sh"
 failed=0
 errors=$(mktemp)
 trap 'rm -f "$errors"' EXIT
-for args in "" "frobnicate" "run extra" "test --verbose"; do
+for args in "" "frobnicate" "run extra" "test --verbose" "fuzz soon" "fuzz 0" "fuzz 10 more" "test 10"; do
     # shellcheck disable=SC2086 # the words of each case are its arguments
     out=$("$script" $args 2>"$errors"); status=$?
     err=$(cat "$errors")
