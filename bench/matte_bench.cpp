@@ -1,5 +1,6 @@
 #include "matte/Vantrel.h"
 #include "runtime/RGBSurface.h"
+#include "support/ProcessMemory.h"
 #include "support/Report.h"
 
 #include <benchmark/benchmark.h>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -34,22 +34,6 @@ void makePair(int width, int height, Ref<Picture>& white, Ref<Picture>& black)
             b[x] = 0xFF000000u | over(r, 0) << 16 | over(g, 0) << 8 | over(bl, 0);
         }
     }
-}
-
-long statusKilobytes(char const* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 void BM_VantrelProcess(benchmark::State& state)

@@ -2,6 +2,7 @@
 #include "runtime/FolderItem.h"
 #include "runtime/imageformats/PngWriter.h"
 #include "support/PhotoPair.h"
+#include "support/ProcessMemory.h"
 #include "support/Report.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -61,22 +61,6 @@ Ref<Picture> const& cameraSizeNoise()
 double mebibytes(qint64 bytes)
 {
     return static_cast<double>(bytes) / 1048576.0;
-}
-
-long statusKilobytes(char const* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
-
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 qint64 ourBytes = 0;

@@ -2,7 +2,7 @@
 // ("png", "jpeg", ...): each input is written to a file of the format's
 // extension and decoded with that reader alone. A reader fault shows as a
 // sanitizer report or an uncaught exception; an input that leaves a file in
-// the temporary folder aborts.
+// the temporary folder, or that is taken for a lack of memory, aborts.
 
 #include "fuzz/FixedReader.h"
 
@@ -88,7 +88,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size)
 {
     writeInput(data, size);
-    fixed_reader::decode(*format, inputPath);
+    // The targets have memory to spare for every picture they decode, so a
+    // lack of memory here is a damaged file taken for one: the user would
+    // get a message about memory where the file should be passed over.
+    if (fixed_reader::decode(*format, inputPath) == fixed_reader::Outcome::OutOfMemory) {
+        std::fprintf(stderr, "The reader took a damaged file of %zu bytes for a lack of memory\n", size);
+        std::abort();
+    }
     if (!folderIsEmpty(temporaryFolder)) {
         std::fprintf(stderr, "The reader left a file in %s\n", temporaryFolder.c_str());
         std::abort();
