@@ -65,7 +65,7 @@ enum class Outcome {
     Nil, // the file does not decode
     Decoded,
     OutOfMemory, // the reader or the picture budget found no memory for it
-    TooLarge, // its header gives more than LargestPixels
+    TooLarge, // its header gives a side that Picture::Open refuses, or more than LargestPixels
 };
 
 // Reads the header, makes the picture as Picture::Open does and has the
@@ -83,7 +83,7 @@ inline Outcome decode(Format const& format, String const& path)
             return Outcome::Nil;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
-        if (width > LargestPixels || height > LargestPixels || width * height > LargestPixels)
+        if (width > Picture::MaximumSide || height > Picture::MaximumSide || width * height > LargestPixels)
             return Outcome::TooLarge;
         Ref<Picture> const picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);
         return reader->decode(*picture) ? Outcome::Decoded : Outcome::Nil;

@@ -406,6 +406,16 @@ TEST(TiffReader, PagesThatCompressToAlmostNothingOpenWithinMemory)
     }
 }
 
+// A page wider than any picture may be is refused as its header says so:
+// its data, which would take long to decode, is not proved first.
+TEST(TiffReader, AFarCompressedPageTooWideIsRefusedAtItsHeader)
+{
+    QTemporaryDir folder;
+    Ref<FolderItem> const file = writeFile(folder, "wide.tif", blankPage(folder, 40000, 64, 1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX4));
+    AddressSpaceLimit const bound(picture_files::DamagedFileMebibytes);
+    EXPECT_TRUE(raises<OutOfBoundsException>([&] { Picture::Open(file); }, "Width/Height needs to be in the range 1-32767"));
+}
+
 TEST(TiffReader, FarCompressedPagesWhoseDataEndsEarlyGiveNil)
 {
     QTemporaryDir folder;

@@ -4,18 +4,13 @@
 #include "runtime/Picture.h"
 #include "runtime/imageformats/ImageFile.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 #include <magick/api.h>
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -127,37 +122,13 @@ bool clipsWithinFrame(std::span<unsigned char const> bytes, Rectangle const& fra
 
 void ignoreMessage(ExceptionType, char const*, char const*) { }
 
-// The thread that decodes, while it is the GUI thread: the library reports
-// progress from its worker threads too, and only the GUI thread may let
-// events run.
-std::atomic<std::thread::id> yieldingThread;
-
+// The library reports progress from whatever thread works; the yield
+// point lets events run only when that is the GUI thread.
 MagickPassFail yieldWhileDecoding(char const*, magick_int64_t, magick_uint64_t, ExceptionInfo*)
 {
-    if (std::this_thread::get_id() == yieldingThread.load(std::memory_order_relaxed))
-        background_task::yieldIfDue();
+    background_task::yieldIfDue();
     return MagickPass;
 }
-
-bool onGuiThread()
-{
-    QCoreApplication const* const application = QCoreApplication::instance();
-    return application && QThread::currentThread() == application->thread();
-}
-
-// Lets the coder's progress reach the yield point from the thread that
-// makes this, when that is the GUI thread, for as long as it lives.
-class YieldWhileDecoding {
-public:
-    YieldWhileDecoding()
-    {
-        if (onGuiThread())
-            yieldingThread = std::this_thread::get_id();
-    }
-    ~YieldWhileDecoding() { yieldingThread = std::thread::id(); }
-    YieldWhileDecoding(YieldWhileDecoding const&) = delete;
-    YieldWhileDecoding& operator=(YieldWhileDecoding const&) = delete;
-};
 
 // Bounds what the library may take for one file: memory and memory maps
 // within what the header promised and what is left of the picture budget,
@@ -242,7 +213,6 @@ bool decodeWithLibrary(ImageFile& file, Picture& picture, std::size_t workingByt
         return false;
     startLibrary();
     bool const budgetBinds = limitLibrary(picture.Width(), picture.Height(), workingBytes);
-    YieldWhileDecoding const yielding;
     std::unique_ptr<ImageInfo, ImageInfoDeleter> info(CloneImageInfo(nullptr));
     if (!info)
         throw std::bad_alloc();

@@ -212,8 +212,17 @@ bool TiffReader::readHeader(ImageHeader& header)
     m_tiff = open();
     if (!m_tiff || m_reports.damaged || !readLayout())
         return false;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ORIENTATION, &orientation);
+    header.width = m_width;
+    header.height = m_height;
+    header.orientation = orientation >= 1 && orientation <= 8 ? static_cast<Orientation>(orientation) : Orientation::AsStored;
+    // A side that no picture can have is refused as the header gives it,
+    // before any of the data is read.
+    if (m_width > Picture::MaximumSide || m_height > Picture::MaximumSide)
+        return true;
     bool proveByDecoding = false;
-    if (!dataCanHoldPicture(proveByDecoding) || m_reports.damaged)
+    if (!dataCanHoldPicture(proveByDecoding) || m_reports.damaged || !workingMemoryIsPlausible())
         return false;
     // A file whose data is far smaller than its picture, in a codec that
     // allows that, is decoded once before its picture is made: a damaged
@@ -223,11 +232,6 @@ bool TiffReader::readHeader(ImageHeader& header)
             throw std::bad_alloc();
         return false;
     }
-    std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ORIENTATION, &orientation);
-    header.width = m_width;
-    header.height = m_height;
-    header.orientation = orientation >= 1 && orientation <= 8 ? static_cast<Orientation>(orientation) : Orientation::AsStored;
     header.workingBytes = workingBytes();
     return true;
 }
@@ -480,22 +484,47 @@ bool TiffReader::allDataDecodes()
     return readStoredRows([](std::uint32_t, std::span<StoredPiece const>) { });
 }
 
-// Memory beside the picture: a row of tiles, or the library's bands.
-std::size_t TiffReader::workingBytes() const
+// Memory beside the picture: a row of tiles or of stored rows, or the
+// library's bands. Sizes that a damaged header makes beyond any memory
+// saturate.
+std::uint64_t TiffReader::workingBytes() const
 {
+    auto times = [](std::uint64_t a, std::uint64_t b) {
+        std::uint64_t product = 0;
+        return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+    };
+    std::uint64_t const planes = m_planar == PLANARCONFIG_SEPARATE ? m_samples : 1;
     std::uint64_t bytes = 0;
     if (TIFFIsTiled(m_tiff)) {
         std::uint32_t tileWidth = 1;
         TIFFGetField(m_tiff, TIFFTAG_TILEWIDTH, &tileWidth);
         std::uint64_t const across = (m_width + std::max<std::uint32_t>(tileWidth, 1) - 1) / std::max<std::uint32_t>(tileWidth, 1);
-        bytes = TIFFTileSize64(m_tiff) * across * (m_planar == PLANARCONFIG_SEPARATE ? m_samples : 1);
+        bytes = times(times(TIFFTileSize64(m_tiff), across), planes);
+    } else if (m_layout) {
+        std::uint64_t const down = m_layout->colour == TiffSampleLayout::Colour::YCbCr ? static_cast<std::uint64_t>(m_layout->down) : 1;
+        bytes = times(times(TIFFScanlineSize64(m_tiff), down), planes);
     }
     if (!m_layout) {
         std::uint32_t bandRows = 64;
         TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ROWSPERSTRIP, &bandRows);
-        bytes += std::uint64_t { std::min(bandRows, m_height) } * m_width * 4 + TIFFStripSize64(m_tiff);
+        std::uint64_t const band = times(std::uint64_t { std::min(bandRows, m_height) } * m_width, 4) + TIFFStripSize64(m_tiff);
+        bytes = bytes > UINT64_MAX - band ? UINT64_MAX : bytes + band;
     }
-    return static_cast<std::size_t>(bytes);
+    return bytes;
+}
+
+// What the file needs beside its picture stays within what a valid file of
+// its kind can need: 64-bit samples of a few channels in tiles or strips of
+// the picture's height take some times its memory, and a small picture in
+// the large tiles that some tools write takes some MiB. A damaged header
+// that claims tiles or rows of far more is passed over before any of it is
+// taken.
+bool TiffReader::workingMemoryIsPlausible() const
+{
+    constexpr std::uint64_t timesThePicture = 8;
+    constexpr std::uint64_t smallPicturesTake = std::uint64_t { 64 } << 20;
+    std::uint64_t const pictureBytes = std::uint64_t { m_width } * m_height * 4;
+    return workingBytes() <= std::max(pictureBytes * timesThePicture, smallPicturesTake);
 }
 
 bool TiffReader::decode(Picture& picture)

@@ -45,7 +45,8 @@ private:
     bool allDataDecodes();
     bool decodeSamples(OrientedRows& rows);
     bool decodeThroughLibrary(OrientedRows& rows);
-    std::size_t workingBytes() const;
+    std::uint64_t workingBytes() const;
+    bool workingMemoryIsPlausible() const;
 
     ImageFile& m_file;
     tiff* m_tiff = nullptr;
