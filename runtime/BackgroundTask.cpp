@@ -47,6 +47,7 @@ bool inYield = false;
 bool busy = false;
 bool showingBusy = false;
 std::vector<std::function<void()>> afterWork;
+bool quitAsked = false;
 
 // The events of the user's hands: those that arrive while events run at a
 // yield point are dropped, so that nothing the user did during the work is
@@ -57,15 +58,20 @@ class InputDuringWork : public QObject {
 protected:
     bool eventFilter(QObject* receiver, QEvent* event) override
     {
-        if (!inYield)
+        // A modal window opened at a yield point (a report) takes input
+        // as usual: the work waits for it.
+        if (!inYield || QGuiApplication::modalWindow())
             return false;
         switch (event->type()) {
         case QEvent::Shortcut:
-            if (auto* action = qobject_cast<QAction*>(receiver); action && action->menuRole() == QAction::QuitRole)
+            if (auto* action = qobject_cast<QAction*>(receiver); action && action->menuRole() == QAction::QuitRole && !quitAsked) {
+                quitAsked = true; // however often it was pressed
                 whenWorkIsOver([action = QPointer<QAction>(action)] {
+                    quitAsked = false;
                     if (action)
                         action->trigger();
                 });
+            }
             return true;
         case QEvent::Close:
             if (!event->spontaneous() || !receiver->isWindowType())

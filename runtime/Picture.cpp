@@ -222,6 +222,15 @@ void Picture::checkMemory(std::int32_t width, std::int32_t height, std::size_t w
         raiseNoMemory(width, height);
 }
 
+// What the cache keeps counts in the budget too: it is let go when it and
+// the memory about to be taken would not fit together, before that memory
+// is taken.
+void Picture::letCacheGoIfShort(std::size_t bytes) const
+{
+    if (allPictureBytes - m_bytes + bytes + PixelCache::heldBytes() > memoryBudget())
+        PixelCache::release();
+}
+
 void Picture::claimMemory(std::size_t bytes)
 {
     releaseMemory();
@@ -253,12 +262,9 @@ void Picture::allocate(std::int32_t width, std::int32_t height, std::size_t work
     checkMemory(width, height, workingBytes);
     std::size_t const bytes = count * sizeof(std::uint32_t);
     // Pixels are transparent black: warm memory that another picture left,
-    // cleared, or else fresh memory. What the cache keeps counts in the
-    // budget too: it is let go when it and the new picture would not fit
-    // together, before fresh memory is taken.
+    // cleared, or else fresh memory.
     PixelBufferOwner owner { warmPixels(bytes) };
-    if (allPictureBytes - m_bytes + bytes + PixelCache::heldBytes() > memoryBudget())
-        PixelCache::release();
+    letCacheGoIfShort(bytes + std::min(workingBytes, memoryBudget()));
     if (!owner.buffer.pixels)
         owner.buffer = freshPixels(bytes, bringInPages);
     if (!owner.buffer.pixels)

@@ -108,6 +108,7 @@ private:
     // in place of its old ones.
     void checkMemory(std::int32_t width, std::int32_t height, std::size_t workingBytes = 0) const;
     void allocate(std::int32_t width, std::int32_t height, std::size_t workingBytes, bool bringInPages);
+    void letCacheGoIfShort(std::size_t bytes) const;
     void claimMemory(std::size_t bytes);
     void releaseMemory();
     std::size_t m_bytes = 0;

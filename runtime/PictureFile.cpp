@@ -102,12 +102,14 @@ void checkSides(std::int64_t width, std::int64_t height)
 }
 
 // The file decoded by its reader, or Nil. A reader that finds the file
-// damaged hands it to the next candidate.
+// damaged hands it to the next candidate; so does one whose header gives a
+// picture too large, which is refused only when no candidate reads the file.
 Ref<Picture> decodeFile(String const& path)
 {
     std::unique_ptr<ImageFile> file = ImageFile::open(path);
     if (!file)
         return nullptr;
+    std::exception_ptr refusal;
     for (Format const& candidate : candidatesFor(*file)) {
         std::unique_ptr<ImageReader> reader = candidate.reader(*file);
         ImageHeader header;
@@ -115,13 +117,21 @@ Ref<Picture> decodeFile(String const& path)
             continue;
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
-        checkSides(width, height);
-        if (width * height > Picture::largestPicturePixels())
-            raiseTooLarge(path, width, height);
+        try {
+            checkSides(width, height);
+            if (width * height > Picture::largestPicturePixels())
+                raiseTooLarge(path, width, height);
+        } catch (RaisedException const&) {
+            if (!refusal)
+                refusal = std::current_exception();
+            continue;
+        }
         Ref<Picture> picture = Picture::createForDecoding(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height), header.workingBytes);
         if (reader->decode(*picture))
             return picture;
     }
+    if (refusal)
+        std::rethrow_exception(refusal);
     return nullptr;
 }
 
@@ -229,6 +239,7 @@ Ref<Picture> Picture::adopt(QImage image)
     int const height = image.height();
     Ref<Picture> picture = RuntimeNewObject<Picture>();
     picture->checkMemory(width, height);
+    picture->letCacheGoIfShort(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * sizeof(std::uint32_t));
     // Qt reports a failed allocation as a null image. Converting costs
     // nothing for an image in the right format already.
     image.convertTo(QImage::Format_ARGB32);

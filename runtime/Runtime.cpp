@@ -1,6 +1,7 @@
 #include "runtime/Runtime.h"
 
 #include "runtime/Application.h"
+#include "runtime/BackgroundTask.h"
 #include "runtime/Controls.h"
 #include "runtime/Delegate.h"
 #include "runtime/DragItem.h"
@@ -308,10 +309,11 @@ void RuntimeRunGuarded(std::function<void()> const& handler)
         return;
     // The report is written at once; the message box waits until the event
     // is over, so that its own event loop does not run inside a paint or
-    // while the program that sent a drop waits for its answer.
+    // while the program that sent a drop waits for its answer, and, for a
+    // handler that ran at a yield point, until the work is over.
     noteUnhandled(*exception);
     if (QCoreApplication::instance())
-        QTimer::singleShot(0, QCoreApplication::instance(), [exception] { present(exception); });
+        QTimer::singleShot(0, QCoreApplication::instance(), [exception] { background_task::whenWorkIsOver([exception] { present(exception); }); });
     else
         present(exception);
 }

@@ -67,6 +67,15 @@ TEST(TargaReader, OpensWhateverItsBytesAtThePictVersionOffsetHold)
     Ref<Picture> pict = Picture::Open(writeFile(folder, "pict.tga", fixtureBytes("pattern.pct")));
     ASSERT_TRUE(pict);
     EXPECT_EQ(pict->Width(), 4);
+
+    // Also when the PICT's free leading bytes read as a grey Targa too wide
+    // to open, with bytes enough after the PICT's end for its pixels: that
+    // refusal stands only if the PICT reader cannot read the file.
+    QByteArray wideToTarga = fixtureBytes("pattern.pct") + QByteArray(40000, '\0');
+    wideToTarga.replace(0, 18, QByteArray("\0\0\3\0\0\0\0\0\0\0\0\0\x40\x9C\x01\0\x08\x20", 18));
+    pict = Picture::Open(writeFile(folder, "wide.tga", wideToTarga));
+    ASSERT_TRUE(pict);
+    EXPECT_EQ(pict->Width(), 4);
 }
 
 TEST(TargaReader, DamagedFilesGiveNil)

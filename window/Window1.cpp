@@ -236,15 +236,12 @@ void Window1::takeDrop(Ref<Picture>& property, Ref<Canvas> const& canvas, Ref<Dr
     else if (item->PictureAvailable())
         p = item->Picture();
     if (p) {
+        // The copy is taken as the input only once it is whole: a copy that
+        // fails leaves the input, its canvas and the result as they were.
         Ref<Picture> copy = New_<Picture>();
         copy->Constructor(p->Width(), p->Height());
+        copy->Graphics()->DrawPicture(p, 0, 0, Graphics::Omitted, Graphics::Omitted, 0, 0, Graphics::Omitted, Graphics::Omitted);
         property = copy;
-        try {
-            property->Graphics()->DrawPicture(p, 0, 0, Graphics::Omitted, Graphics::Omitted, 0, 0, Graphics::Omitted, Graphics::Omitted);
-        } catch (...) {
-            clearResult(); // it belongs to an input no longer shown
-            throw;
-        }
         canvas->Refresh(true);
     }
     Process();
