@@ -249,10 +249,15 @@ ClassRecord Picture::buildRecord()
     return ClassRecordBuilder<Picture>("Picture").finaliser(&Picture::Exit_).build();
 }
 
-void Picture::Constructor(std::int32_t width, std::int32_t height)
+void Picture::checkSides(std::int64_t width, std::int64_t height)
 {
     if (width < 1 || width > MaximumSide || height < 1 || height > MaximumSide)
         Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
+}
+
+void Picture::Constructor(std::int32_t width, std::int32_t height)
+{
+    checkSides(width, height);
     allocate(width, height, 0, true);
 }
 

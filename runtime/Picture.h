@@ -27,6 +27,10 @@ public:
     // OutOfMemoryException when the pixels cannot be had.
     void Constructor(std::int32_t width, std::int32_t height);
 
+    // Raises the constructor's OutOfBoundsException for a side outside
+    // 1..32767, which no picture can have.
+    static void checkSides(std::int64_t width, std::int64_t height);
+
     std::int32_t Width() const { return m_width; }
     std::int32_t Height() const { return m_height; }
 

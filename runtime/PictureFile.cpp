@@ -93,14 +93,6 @@ std::string pixelCount(std::int64_t pixels)
         + std::to_string(height) + " pixels; this computer's memory allows pictures of up to " + pixelCount(Picture::largestPicturePixels()));
 }
 
-// A side that no picture can have is refused at the header, with the
-// picture constructor's own answer, before any memory is taken.
-void checkSides(std::int64_t width, std::int64_t height)
-{
-    if (width > Picture::MaximumSide || height > Picture::MaximumSide)
-        Raise<OutOfBoundsException>("Width/Height needs to be in the range 1-32767");
-}
-
 // The file decoded by its reader, or Nil. A reader that finds the file
 // damaged hands it to the next candidate; so does one whose header gives a
 // picture too large, which is refused only when no candidate reads the file.
@@ -118,7 +110,9 @@ Ref<Picture> decodeFile(String const& path)
         std::int64_t const width = header.uprightWidth();
         std::int64_t const height = header.uprightHeight();
         try {
-            checkSides(width, height);
+            // A side that no picture can have is refused at the header,
+            // with the constructor's own answer, before any memory is taken.
+            Picture::checkSides(width, height);
             if (width * height > Picture::largestPicturePixels())
                 raiseTooLarge(path, width, height);
         } catch (RaisedException const&) {
